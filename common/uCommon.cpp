@@ -1,0 +1,2 @@
+// PLACEHOLDER: replaced by the real settings implementation.
+#include "uCommon.h"

@@ -1,0 +1,2 @@
+// PLACEHOLDER: replaced by the real provider.
+#include "uDbProvider.h"

@@ -1,0 +1,25 @@
+#pragma once
+// The service's log: one root logger writing LOG/QorEgais.log of the program folder,
+// rolled at 2 MB with 30 kept files, each entry rendered by TLogPatternLayoutEx.
+#include <exception>
+#include <string>
+
+class TLogger {
+public:
+    void Debug(const std::string& message);
+    void Error(const std::string& message);
+    void Error(const std::string& message, const std::exception& error);
+    bool IsDebugEnabled() const;
+};
+
+// The root logger; usable before InitLogger (it then writes nowhere).
+TLogger& Logger();
+
+// Configures the log under the program folder; a failure leaves its text in
+// Error.log of the program folder and the service runs on without a log.
+void InitLogger();
+// Flushes and closes the log (program end, test fixtures).
+void ShutdownLogger();
+// Sets the root level by name ignoring case: all, debug, info, warn, error, fatal, off;
+// any other name selects debug.
+void SetLogLevel(const std::string& level);
