@@ -8,6 +8,13 @@
 
 namespace platform {
 
+// The status channel's primitives: a named shared file of `size` bytes in the runtime
+// folder, kept open as a descriptor (raises EOSError); and a write of `len` bytes at
+// offset 0 through a fresh shared mapping of its first page, always unmapped again
+// (the file must be at least one page long).
+int OpenSharedFile(const std::string& name, size_t size);
+void WriteSharedBytes(int fd, const void* buf, size_t len);
+
 class TSharedFile {
 public:
     // Creates the file (or opens it when it exists) with at least `size` bytes and maps

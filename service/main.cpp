@@ -1,0 +1,3 @@
+#include "uQorMain.h"
+
+int main(int argc, char** argv) { return QorMain(argc, argv); }
