@@ -28,6 +28,14 @@ bool SectionOf(const std::string& line, std::string& name) {
     return true;
 }
 
+// A line break inside a written value would start a new line of the file and could add
+// keys or sections nobody wrote; each break becomes a blank.
+std::string OneLine(std::string s) {
+    for (char& c : s)
+        if (c == '\r' || c == '\n') c = ' ';
+    return s;
+}
+
 bool KeyOf(const std::string& line, std::string& key, std::string& value) {
     std::string t = Trimmed(line);
     if (t.empty() || t[0] == ';' || t[0] == '#') return false;
@@ -130,7 +138,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
-    std::string line = key + "=" + value;
+    std::string line = OneLine(key) + "=" + OneLine(value);
     long found = FindKey(section, key);
     if (found >= 0) {
         FLines[size_t(found)] = line;

@@ -2,6 +2,7 @@
 // The service's log: one root logger writing LOG/QorEgais.log of the program folder,
 // rolled at 2 MB with 30 kept files, each entry rendered by TLogPatternLayoutEx.
 #include <exception>
+#include <filesystem>
 #include <string>
 
 class TLogger {
@@ -9,17 +10,24 @@ public:
     void Debug(const std::string& message);
     void Error(const std::string& message);
     void Error(const std::string& message, const std::exception& error);
+    // False when debug entries would be dropped, so that callers can skip building them.
     bool IsDebugEnabled() const;
 };
 
-// The root logger; usable before InitLogger (it then writes nowhere).
+// The root logger; usable before InitLogger and after ShutdownLogger (it then writes
+// nowhere) and from any thread.
 TLogger& Logger();
 
-// Configures the log under the program folder; a failure leaves its text in
-// Error.log of the program folder and the service runs on without a log.
+// Configures the log under the program folder with the root level "error"; a failure
+// leaves its text in Error.log of the program folder and the service runs on without
+// a log.
 void InitLogger();
 // Flushes and closes the log (program end, test fixtures).
 void ShutdownLogger();
 // Sets the root level by name ignoring case: all, debug, info, warn, error, fatal, off;
 // any other name selects debug.
 void SetLogLevel(const std::string& level);
+// The name of the level in force ("error" until SetLogLevel).
+std::string LogLevelName();
+// LOG/QorEgais.log of the program folder.
+std::filesystem::path LogFileName();

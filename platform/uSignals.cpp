@@ -26,13 +26,13 @@ void BlockStopSignals() {
     if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) RaiseLastOSError("pthread_sigmask");
 }
 
-void WaitForStopRequest() {
+void WaitForStopRequest(int inputFd) {
     sigset_t set = StopSignals();
     int sfd = signalfd(-1, &set, SFD_CLOEXEC);
     if (sfd < 0) RaiseLastOSError("signalfd");
     bool inputOpen = true;
     for (;;) {
-        pollfd fds[2] = {{sfd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        pollfd fds[2] = {{sfd, POLLIN, 0}, {inputFd, POLLIN, 0}};
         int n = ::poll(fds, inputOpen ? 2 : 1, -1);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -41,7 +41,7 @@ void WaitForStopRequest() {
         if (fds[0].revents & POLLIN) break;  // SIGINT or SIGTERM
         if (inputOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) {
             char buf[256];
-            ssize_t r = ::read(STDIN_FILENO, buf, sizeof buf);
+            ssize_t r = ::read(inputFd, buf, sizeof buf);
             if (r > 0) {
                 bool enter = false;
                 for (ssize_t i = 0; i < r; ++i) enter |= buf[i] == '\n';

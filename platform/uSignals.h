@@ -6,8 +6,8 @@ namespace platform {
 // Blocks SIGINT and SIGTERM in the calling thread and every thread it starts later;
 // call first thing in main, before any thread exists.
 void BlockStopSignals();
-// Waits until Enter is pressed on standard input, or SIGINT or SIGTERM arrives.
-// When standard input ends, only the signals are waited for.
-void WaitForStopRequest();
+// Waits until Enter is pressed on the input (standard input unless told otherwise), or
+// SIGINT or SIGTERM arrives. When the input ends, only the signals are waited for.
+void WaitForStopRequest(int inputFd = 0);
 
 }  // namespace platform

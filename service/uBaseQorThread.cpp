@@ -7,7 +7,7 @@
 std::atomic<bool> bGlobalDBConnectionError{false};
 std::atomic<TDateTime> dtGlobalDBConnectionErrorMoment{TDateTime{}};
 
-TBaseQorThread::TBaseQorThread() { SetStopped(true); }
+TBaseQorThread::TBaseQorThread() { Park(); }
 
 TBaseQorThread::~TBaseQorThread() {
     {
@@ -40,11 +40,20 @@ bool TBaseQorThread::GetStopped() const {
 void TBaseQorThread::SetStopped(bool value) {
     std::lock_guard<std::mutex> g(FLock);
     FStopped = value;
-    {
-        std::lock_guard<std::mutex> gate(FGateLock);
-        FGateOpen = !value;
+    if (!value) {
+        {
+            std::lock_guard<std::mutex> gate(FGateLock);
+            FGateOpen = true;
+        }
+        FGateChanged.notify_all();
     }
-    if (!value) FGateChanged.notify_all();
+}
+
+void TBaseQorThread::Park() {
+    std::lock_guard<std::mutex> g(FLock);
+    FStopped = true;
+    std::lock_guard<std::mutex> gate(FGateLock);
+    FGateOpen = false;
 }
 
 TBaseQorThread::TThreadEvent TBaseQorThread::GetOnReleaseThread() const {
@@ -96,7 +105,8 @@ void TBaseQorThread::Execute() {
         if (Terminated()) break;
         try {
             InitObjects();
-            if (TQorAbstractJob* job = GetJob()) job->Perform();
+            // A stop that came between the release and the start skips the run.
+            if (TQorAbstractJob* job = GetJob(); job && !GetStopped()) job->Perform();
             platform::SleepMs(5);
         } catch (const std::exception& e) {
             try {

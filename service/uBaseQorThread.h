@@ -32,8 +32,13 @@ public:
     void Start();
 
     bool GetStopped() const;
-    // true closes the gate (and asks a running job to abort); false opens it for one run.
+    // false opens the gate for one run; true asks a running job to abort and keeps a
+    // thread that was released but has not begun its run from beginning it. The gate
+    // stays open until the thread is parked, so that such a thread still comes back.
     void SetStopped(bool value);
+    // Stops the thread and closes its gate: it waits there until released again. Done
+    // by the manager when the thread hands itself back after a run.
+    void Park();
     TThreadEvent GetOnReleaseThread() const;
     void SetOnReleaseThread(TThreadEvent value);
     void Lock() { FLock.lock(); }

@@ -80,7 +80,7 @@ void TQorAbstractThreadManager::ReleaseThread(TBaseQorThread* t) {
     FActiveThreads.Remove(t);
     std::lock_guard<std::recursive_mutex> pool(FThreadPool.Mutex());
     if (int(FThreadPool.Items().size()) < FPoolSize) {
-        t->SetStopped(true);
+        t->Park();
         FThreadPool.Items().push_back(t);
     } else {
         t->SetFreeOnTerminate(true);

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "FbTestDb.h"
 #include "JobProbe.h"
 #include "uBaseQorThread.h"
 #include "uCommon.h"
+#include "uDbProvider.h"
 #include "uQorThreadManager.h"
 
 namespace {
@@ -12,6 +14,8 @@ namespace {
 // the cycles.
 class Scheduler : public ::testing::Test {
 protected:
+    // The scheduler opens its connection at the first cycle.
+    Scheduler() : Db(qortest::FbLocation::Embedded) { SetDbParams(Db.Params()); }
     ~Scheduler() override {
         Mgr.reset();
         ClearSettings();
@@ -46,6 +50,7 @@ protected:
         return Cycles.WaitFor([&] { return Cycles.Runs >= target; });
     }
 
+    qortest::FbTestDb Db;
     JobProbe Probe;
     JobProbe Cycles;
     std::unique_ptr<TQorThreadManager> Mgr;
