@@ -28,7 +28,9 @@ TQorAbstractThreadManager::TQorAbstractThreadManager()
           return static_cast<TBaseQorThread*>(t);
       }) {}
 
-TQorAbstractThreadManager::~TQorAbstractThreadManager() { TerminateThreads(); }
+TQorAbstractThreadManager::~TQorAbstractThreadManager() {
+    if (!FThreadsTerminated) TerminateThreads();
+}
 
 void TQorAbstractThreadManager::DoGetThread(TBaseQorThread* t) {
     if (FOnGetthread) FOnGetthread(t);
@@ -111,4 +113,5 @@ void TQorAbstractThreadManager::TerminateThreads() {
         delete t;
     }
     FSchThread = nullptr;
+    FThreadsTerminated = true;
 }

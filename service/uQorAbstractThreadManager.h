@@ -65,4 +65,5 @@ protected:
     TThreadList FActiveThreads;
     TThreadList FThreadPool;
     TBaseQorThread* FSchThread = nullptr;
+    bool FThreadsTerminated = false;  // a derived destructor has already done it
 };

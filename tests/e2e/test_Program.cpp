@@ -80,6 +80,7 @@ TEST_F(Program, RetriesUntilTheDatabaseIsReachableThenStopsOnSigterm) {
     auto at = Positions({kLoaded, "TQorSvc.Destroy ->", "Waiting for all will be stopped",
                          "All in pool", "TQorSvc.Destroy <-"});
     for (size_t i = 0; i < at.size(); ++i) EXPECT_GE(at[i], 0) << "line " << i << " missing";
+    EXPECT_EQ(1, qortest::CountInFile(Log(), "All in pool"));
     EXPECT_EQ("MyServiceApp DEBUG mode. Press enter to exit.\n", svc->Output());
 }
 
