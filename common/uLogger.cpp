@@ -139,6 +139,10 @@ void TLogger::Debug(const std::string& message) {
     if (IsDebugEnabled()) Write(spdlog::level::debug, message, nullptr);
 }
 
+void TLogger::Debug(const std::string& message, const std::exception& error) {
+    if (IsDebugEnabled()) Write(spdlog::level::debug, message, &error);
+}
+
 void TLogger::Error(const std::string& message) {
     if (gRootLevel.load() <= kLevelError) Write(spdlog::level::err, message, nullptr);
 }

@@ -8,6 +8,7 @@
 class TLogger {
 public:
     void Debug(const std::string& message);
+    void Debug(const std::string& message, const std::exception& error);
     void Error(const std::string& message);
     void Error(const std::string& message, const std::exception& error);
     // False when debug entries would be dropped, so that callers can skip building them.

@@ -10,11 +10,13 @@
 #include "uQorSvc.h"
 #include "uSignals.h"
 #include "uSingleInstance.h"
+#include "uUtm.h"
 
 namespace {
 // What the modules need before the service module exists. A failure ends the program.
 void InitModules() {
     InitCRCTable();
+    InitUTMBuffer();
     InitLogger();
     LoadDbParams();
 }

@@ -116,6 +116,7 @@ struct TUtmEmulator::TImpl {
         std::string Body;
         std::string ReplyId;
         int N = 0;
+        std::string FileName;  // of the posted part
     };
 
     httplib::Server Server;
@@ -174,6 +175,8 @@ struct TUtmEmulator::TImpl {
         if (req.method == "POST" && req.has_file("xml_file"))
             ++BodyCounts[req.get_file_value("xml_file").content];
         if (Fault.Mode == fmNone || FaultLeft == 0) return TUtmFault();
+        if (!Fault.Request.empty() && req.method + " " + req.path != Fault.Request)
+            return TUtmFault();
         if (FaultLeft > 0) --FaultLeft;
         return Fault;
     }
@@ -286,6 +289,7 @@ struct TUtmEmulator::TImpl {
         TStoredDoc d;
         d.Kind = req.matches[1];
         d.Body = sBody;
+        d.FileName = req.get_file_value("xml_file").filename;
         if (!ForcedIds.empty()) {
             d.ReplyId = ForcedIds.front();
             ForcedIds.pop_front();
@@ -303,7 +307,7 @@ struct TUtmEmulator::TImpl {
     std::string Place(const std::string& sKind, const std::string& sXml,
                       const std::string& sReplyId) {
         std::lock_guard<std::mutex> guard(Lock);
-        TStoredDoc d{sKind, sXml, sReplyId, NextOutN++};
+        TStoredDoc d{sKind, sXml, sReplyId, NextOutN++, ""};
         Out.push_back(d);
         return Url("out", d);
     }
@@ -324,7 +328,7 @@ struct TUtmEmulator::TImpl {
         for (const TStoredDoc& d : In) {
             auto it = BodyCounts.find(d.Body);
             s += "<doc kind=\"" + Escape(d.Kind) + "\" transportId=\"" + Escape(d.ReplyId) +
-                 "\" url=\"" + Escape(Url("in", d)) + "\" posts=\"" +
+                 "\" url=\"" + Escape(Url("in", d)) + "\" fileName=\"" + Escape(d.FileName) + "\" posts=\"" +
                  std::to_string(it == BodyCounts.end() ? 0 : it->second) + "\">" + Escape(d.Body) +
                  "</doc>";
         }
@@ -467,7 +471,7 @@ std::vector<TPostedDocument> TUtmEmulator::Posted() const {
     std::lock_guard<std::mutex> guard(FImpl->Lock);
     std::vector<TPostedDocument> posted;
     for (const auto& d : FImpl->In)
-        posted.push_back({d.Kind, d.Body, d.ReplyId, FImpl->Url("in", d)});
+        posted.push_back({d.Kind, d.Body, d.ReplyId, FImpl->Url("in", d), d.FileName});
     return posted;
 }
 

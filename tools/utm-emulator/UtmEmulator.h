@@ -14,6 +14,7 @@ struct TPostedDocument {
     std::string Body;         // the posted "xml_file" part
     std::string TransportId;  // the identifier the answer carried
     std::string Url;          // its address in the /opt/in list
+    std::string FileName;     // the file name of the posted part
 };
 
 enum TUtmFaultMode {
@@ -29,6 +30,7 @@ struct TUtmFault {
     int Status = 500;
     std::chrono::milliseconds Delay{0};
     int Count = 1;  // how many of the next /opt requests it hits; -1: until cleared
+    std::string Request;  // only requests of this "METHOD path" ("GET /opt/in"); "": any
 };
 
 class TUtmEmulator {

@@ -1,0 +1,95 @@
+#include "uCounterpart.h"
+
+namespace {
+
+std::string TrimBlanks(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return "";
+    const auto last = s.find_last_not_of(" \t\r\n");
+    return s.substr(first, last - first + 1);
+}
+
+TXmlNode AppendText(TXmlDocument& Xml, TXmlNode parent, const std::string& sName,
+                    const std::string& sValue) {
+    TXmlNode node = parent.appendChild(Xml.createElement(sName));
+    node.setText(sValue);
+    return node;
+}
+
+}  // namespace
+
+TXmlNode GetCounterpartType(const TXmlNode& RootNode, std::string& sTypePrefix) {
+    sTypePrefix.clear();
+    for (const char* prefix : cEGAIS_COUNTERPART_PREFIX_LIST) {
+        if (*prefix == '\0') break;
+        TXmlNode node = GetChildNode(RootNode, std::string("oref:") + prefix);
+        if (node) {
+            sTypePrefix = prefix;
+            return node;
+        }
+    }
+    return TXmlNode();
+}
+
+bool LoadCounterPart(const TXmlNode& RootNode, std::string& ClientRegId, std::string& FullName,
+                     std::string& ShortName, std::string& Country, std::string& RegionCode,
+                     std::string& Descr, std::string& sTypePrefix, TVariant& Inn, TVariant& Kpp) {
+    ClientRegId.clear();
+    FullName.clear();
+    ShortName.clear();
+    Country.clear();
+    RegionCode.clear();
+    Descr.clear();
+    Inn = TVariant::Null();
+    Kpp = TVariant::Null();
+
+    TXmlNode record = GetCounterpartType(RootNode, sTypePrefix);
+    if (!record) return false;
+
+    auto take = [](TXmlNode parent, const char* sName, std::string& out) {
+        if (TXmlNode n = GetChildNode(parent, sName)) out = n.text();
+    };
+    take(record, "oref:ClientRegId", ClientRegId);
+    take(record, "oref:FullName", FullName);
+    take(record, "oref:ShortName", ShortName);
+    if (TXmlNode n = GetChildNode(record, "oref:INN")) Inn = TVariant(n.text());
+    if (TXmlNode n = GetChildNode(record, "oref:KPP")) Kpp = TVariant(n.text());
+    if (TXmlNode address = GetChildNode(record, "oref:address")) {
+        take(address, "oref:Country", Country);
+        take(address, "oref:RegionCode", RegionCode);
+        take(address, "oref:description", Descr);
+    }
+    return !ClientRegId.empty() || !FullName.empty();
+}
+
+std::string CounterpartWithoutIdMessage(const std::string& sFullName) {
+    return "ClientRegID контрагента \"" + sFullName + "\" не указан.";
+}
+
+bool AddCounterpartToXml(TXmlDocument& Xml, TXmlNode RootNode,
+                         const std::string& sClientRegID, const std::string& sFullName,
+                         const std::string& sShortName, const std::string& sINN,
+                         const std::string& sKPP, const std::string& sCountryCode,
+                         const std::string& sRegionCode, const std::string& sOrgPrefix,
+                         const std::string& sDescription) {
+    if (sClientRegID.empty()) throw Exception(CounterpartWithoutIdMessage(sFullName));
+
+    TXmlNode record = RootNode.appendChild(Xml.createElement("oref:" + sOrgPrefix));
+    AppendText(Xml, record, "oref:ClientRegId", sClientRegID);
+    if (!sINN.empty()) AppendText(Xml, record, "oref:INN", sINN);
+    if (!sKPP.empty()) AppendText(Xml, record, "oref:KPP", sKPP);
+    AppendText(Xml, record, "oref:FullName", sFullName);
+    if (!sShortName.empty()) AppendText(Xml, record, "oref:ShortName", sShortName);
+
+    // Foreign counterparties carry no Russian region; "00" means none.
+    const std::string sRegionTrimmed = TrimBlanks(sRegionCode);
+    const bool bRegion = !sRegionTrimmed.empty() && sRegionTrimmed != "00" &&
+                         sOrgPrefix != "FO" && sOrgPrefix != "TS";
+    if (!sCountryCode.empty() || !sRegionCode.empty() || !sDescription.empty()) {
+        TXmlNode address = record.appendChild(Xml.createElement("oref:address"));
+        if (!sCountryCode.empty()) AppendText(Xml, address, "oref:Country", sCountryCode);
+        if (bRegion) AppendText(Xml, address, "oref:RegionCode", sRegionCode);
+        if (!sDescription.empty()) AppendText(Xml, address, "oref:description", sDescription);
+    }
+    return true;
+}

@@ -1,0 +1,251 @@
+#include "uRequestQueue.h"
+
+#include <algorithm>
+
+#include "uCommon.h"
+#include "uHttpClient.h"
+#include "uLogger.h"
+#include "uUtm.h"
+#include "uXml.h"
+
+const char* const kUpdateDocHeadSql =
+    "SELECT * from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, :QOR_STATE, NULL, :UID, NULL, NULL, NULL, "
+    "NULL, :ID, NULL, NULL, NULL, NULL)";
+
+const char* const kWriteReplySql =
+    "UPDATE OR INSERT INTO S_EGAIS_REPLY( \r\n    REPLY_TYPE, \r\n    REQUEST_ID, \r\n"
+    "    RESULT_CODE, \r\n    ERROR_DESCRIPTION, \r\n    DEBUG_XML \r\n) \r\nVALUES( \r\n"
+    "    :REPLY_TYPE, \r\n    :REQUEST_ID, \r\n    :RESULT_CODE, \r\n    :ERROR_DESCRIPTION, \r\n"
+    "    :DEBUG_XML \r\n) \r\nMATCHING (REPLY_TYPE, REQUEST_ID) ";
+
+const char* const kCompleteRequestSql =
+    "UPDATE S_EGAIS_REQUEST \r\n  SET SEND_TIME = :SEND_TIME, COMPLETE_FLAG = :COMPLETE_FLAG \r\n"
+    "WHERE ID = :ID ";
+
+namespace {
+
+const char* const kSelectOneType =
+    "SELECT R.ID, R.EGAIS_DOC_ID, R.REQUEST_TYPE, R.REQUEST_DATA, \r\n"
+    "  rh.PROTOCOL_VERSION as DOC_PROTOCOL_VERSION, rh.SHIPPER \r\n"
+    "  FROM s_egais_request R \r\n"
+    "  left outer join rg_egais_doc_head rh on rh.ID=R.EGAIS_DOC_ID \r\n"
+    "WHERE (COALESCE(COMPLETE_FLAG, 0) <> 1) AND (REQUEST_TYPE = :REQUEST_TYPE) \r\n"
+    "ORDER BY R.LAST_MODIFIED, R.ID";
+
+const char* const kSelectTypes =
+    "SELECT R.ID, R.EGAIS_DOC_ID, R.REQUEST_TYPE, R.REQUEST_DATA, R.FSRAR_ID \r\n"
+    "  FROM s_egais_request R \r\n"
+    "WHERE (COALESCE(COMPLETE_FLAG, 0) <> 1) AND (REQUEST_TYPE IN (:REQUEST_TYPE) ) \r\n"
+    "ORDER BY R.LAST_MODIFIED, R.ID";
+
+const char* const kLockRequest =
+    "SELECT EGAIS_DOC_ID, COALESCE(COMPLETE_FLAG, 0) as COMPLETE_FLAG FROM S_EGAIS_REQUEST "
+    "WHERE ID = :ID WITH LOCK ";
+
+const char* const kLockHeader = "SELECT * FROM RG_EGAIS_DOC_HEAD WHERE ID = :ID WITH LOCK ";
+
+std::string Trimmed(const std::string& s) {
+    const char* ws = " \t\r\n";
+    size_t b = s.find_first_not_of(ws);
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(ws) - b + 1);
+}
+
+TVariant Optional(const std::optional<int>& v) { return v ? TVariant(*v) : TVariant(); }
+
+}  // namespace
+
+void TOutgoingRequestJob::UpdateHeader(TQuery& q, int64_t docId, const THeaderState& state,
+                                       const TVariant& uid) {
+    q.Close();
+    q.SetSQL(kUpdateDocHeadSql);
+    q.SetParam("STATUS", Optional(state.Status));
+    q.SetParam("QOR_STATE", Optional(state.QorState));
+    q.SetParam("UID", uid);
+    q.SetParam("ID", TVariant(docId));
+    q.ExecQuery();
+}
+
+void TOutgoingRequestJob::WriteReply(TQuery& q, int replyType, int64_t requestId, int resultCode,
+                                     const std::string& text) {
+    q.Close();
+    q.SetSQL(kWriteReplySql);
+    q.SetParam("REPLY_TYPE", TVariant(replyType));
+    q.SetParam("REQUEST_ID", TVariant(requestId));
+    q.SetParam("RESULT_CODE", TVariant(resultCode));
+    q.SetParam("ERROR_DESCRIPTION", TVariant(text));
+    q.SetParam("DEBUG_XML", TVariant());
+    q.ExecQuery();
+}
+
+void TOutgoingRequestJob::CompleteRequest(TQuery& q, int64_t requestId) {
+    q.Close();
+    q.SetSQL(kCompleteRequestSql);
+    q.SetParam("SEND_TIME", TVariant());
+    q.SetParam("COMPLETE_FLAG", TVariant(1));
+    q.SetParam("ID", TVariant(requestId));
+    q.ExecQuery();
+}
+
+void TOutgoingRequestJob::Refuse(TRequestContext& ctx, int replyType, const std::string& text) {
+    WriteReply(*ctx.Q1, replyType, ctx.RequestId, 1, text);
+    CompleteRequest(*ctx.Q1, ctx.RequestId);
+    ctx.Q1->Transaction().Commit();
+}
+
+TRequestDecision TOutgoingRequestJob::CheckRequest(TRequestContext&) {
+    return TRequestDecision::Send;
+}
+
+TRequestDecision TOutgoingRequestJob::CheckHeader(TRequestContext&) {
+    return TRequestDecision::Send;
+}
+
+void TOutgoingRequestJob::DocumentBuilt(const TRequestContext&) {}
+
+TQueryPtr TOutgoingRequestJob::SelectRequests() {
+    TQueryPtr q = GetQueryOrRaise(true, true);
+    if (FRow.MultiTypeSelection) {
+        std::string types;
+        for (int t : FRow.RequestTypes) types += (types.empty() ? "" : ",") + std::to_string(t);
+        std::string sql = kSelectTypes;
+        sql.replace(sql.find(":REQUEST_TYPE"), 13, types);  // our own numbers, no outside text
+        q->SetSQL(sql);
+    } else {
+        q->SetSQL(kSelectOneType);
+        q->SetParam("REQUEST_TYPE", TVariant(FRow.RequestTypes.front()));
+    }
+    q->ExecQuery();
+    return q;
+}
+
+void TOutgoingRequestJob::DoJob() {
+    Logger().Debug(FRow.ClassName + ".DoJob ->");
+    CheckForAbort();
+    TQueryPtr rows = SelectRequests();
+    for (; !rows->Eof(); rows->Next()) {
+        TRequestContext ctx;
+        ctx.RequestId = rows->FieldByName("ID").AsInt64();
+        ctx.RequestType = rows->FieldByName("REQUEST_TYPE").AsInteger();
+        ctx.RequestData = rows->FieldByName("REQUEST_DATA");
+        if (FRow.MultiTypeSelection) {
+            ctx.RequestFsrarId = rows->FieldByName("FSRAR_ID");
+        } else {
+            ctx.DocProtocolVersion = rows->FieldByName("DOC_PROTOCOL_VERSION");
+            ctx.Shipper = rows->FieldByName("SHIPPER");
+        }
+        // The handler runs after the request's own queries are released, so that their
+        // row locks are gone before a failure is recorded on the same rows.
+        auto release = [&ctx] {
+            ctx.Q2.reset();
+            ctx.Q1.reset();
+        };
+        try {
+            ProcessRequest(ctx);
+        } catch (const EQorJobAbort&) {
+            throw;
+        } catch (const EDocumentBuilderException& e) {
+            release();
+            RecordFailure(ctx, e);
+        } catch (const EQorJobException& e) {
+            release();
+            RecordFailure(ctx, e);
+        } catch (const EHttpProtocolException& e) {
+            release();
+            RecordFailure(ctx, e);
+        } catch (const std::exception& e) {
+            release();
+            Logger().Debug(FRow.ClassName, e);  // the request stays open for a later run
+        }
+    }
+    Logger().Debug(FRow.ClassName + ".DoJob <-");
+}
+
+void TOutgoingRequestJob::ProcessRequest(TRequestContext& ctx) {
+    ctx.Q1 = GetQueryOrRaise(true, true);
+    ctx.Q1->SetSQL(kLockRequest);
+    ctx.Q1->SetParam("ID", TVariant(ctx.RequestId));
+    ctx.Q1->ExecQuery();
+    if (ctx.Q1->Eof()) throw EEmptyException("Nothing to do");
+    if (FRow.RecheckComplete && ctx.Q1->FieldByName("COMPLETE_FLAG").AsInteger() > 0)
+        throw EEmptyException(FRow.AlreadyDoneText);
+
+    CheckForAbort();
+    TDocBuilder builder;
+    TVariant docId = ctx.Q1->FieldByName("EGAIS_DOC_ID");
+    ctx.DocId = docId.IsNull() ? -1 : docId.AsInt64();
+    ctx.Q2 = GetQueryOrRaise(true, true);
+    ctx.Q2->SetSQL(kLockHeader);
+    ctx.Q2->SetParam("ID", TVariant(ctx.DocId));
+    ctx.Q2->ExecQuery();
+
+    if (CheckHeader(ctx) != TRequestDecision::Send) return;
+    if (!ctx.Q2->Eof()) {
+        TVariant owner = ctx.Q2->FieldByName("FSRAR_ID");
+        if (!owner.IsNull() && owner.AsString() != GetSettingProperty("FSRAR_ID").value_or(""))
+            return;  // another instance's document: the request stays open for it
+    }
+    if (CheckRequest(ctx) != TRequestDecision::Send) return;
+
+    TOutgoingDocument target = DocumentFor(ctx);
+    TXmlDocument doc = builder.BuildDocumentFromDb(target.DocType, ctx.DocId);
+    ctx.Q2->Transaction().Commit();
+    ctx.Q2.reset();
+    if (!FRow.DebugSwitch.empty() && GetSettingProperty(FRow.DebugSwitch) == "1")
+        DebugSaveXml(doc, target.FileName);
+    DocumentBuilt(ctx);
+
+    std::string uid, resultText;
+    Post(target, doc, uid, resultText);
+
+    UpdateHeader(*ctx.Q1, ctx.DocId, FRow.Sent, TVariant(uid));
+    WriteReply(*ctx.Q1, FRow.SentReplyType < 0 ? ctx.RequestType : FRow.SentReplyType,
+               ctx.RequestId, 1, resultText);
+    CompleteRequest(*ctx.Q1, ctx.RequestId);
+    ctx.Q1->Transaction().Commit();
+}
+
+void TOutgoingRequestJob::Post(const TOutgoingDocument& target, const TXmlDocument& doc,
+                               std::string& uid, std::string& resultText) {
+    THttpClient& http = Http();
+    std::string answer =
+        http.PostFile(target.Url, "xml_file", target.FileName, doc.xml(), "application/xml");
+    if (http.ResponseCode() != 200) throw EEmptyException(FRow.Not200Text);
+
+    // From here on the document is with the UTM: whatever the answer holds, the request
+    // is closed as sent, so that it is never sent twice.
+    uid = "UID_IS_EMPTY";
+    resultText = "Документ успешно отправлен на сервер ЕГАИС.";
+    try {
+        TXmlNode url = LoadXmlFrom(answer).selectSingleNode("//url[1]");
+        std::string sent = url ? Trimmed(url.text()) : "";
+        if (sent.empty()) throw EQorJobException(FRow.UidNotFoundText);
+        uid = sent;
+        try {
+            std::string list = http.Get(OutGoingUrl());
+            if (http.ResponseCode() != 200) throw EEmptyException(FRow.OptInNot200Text);
+            TXmlNode link = LoadXmlFrom(list).selectSingleNode(
+                "//url[@replyId = " + XPathLiteral(uid) + "][1]");
+            if (!link) throw EQorJobException("unable to get link to out document");
+            SaveXmlToFs(doc, link.text());
+        } catch (const std::exception& e) {
+            Logger().Error(FRow.Prefix + "Ссылка исходящего документа не получена: " + e.what());
+            resultText = "Документ отправлен, ссылка исходящего документиа не получена.";
+        }
+        resultText += " UID=" + uid;
+    } catch (const std::exception& e) {
+        Logger().Error(FRow.Prefix + "UID отправки не получен: " + e.what());
+        resultText = "Документ отправлен, но UID отправки не получен.";
+    }
+}
+
+void TOutgoingRequestJob::RecordFailure(const TRequestContext& ctx, const std::exception& e) {
+    TQueryPtr q = GetQueryOrRaise(true, true);
+    if (FRow.FailedUpdatesHeader)
+        UpdateHeader(*q, ctx.DocId, FRow.Failed,
+                     FRow.FailedUid ? TVariant(*FRow.FailedUid) : TVariant());
+    WriteReply(*q, FRow.FailedReplyType < 0 ? ctx.RequestType : FRow.FailedReplyType,
+               ctx.RequestId, -1, e.what());
+    CompleteRequest(*q, ctx.RequestId);
+    q->Transaction().Commit();
+}

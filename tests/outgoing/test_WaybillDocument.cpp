@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include "FbTestDb.h"
+#include "XmlCanon.h"
+#include "uCommon.h"
+#include "uDbProvider.h"
+#include "uEgaisDocumentBuilder.h"
+
+using qortest::CanonicalXml;
+using qortest::FbLocation;
+using qortest::FbTestDb;
+
+namespace {
+
+const char* const kFsRarId = "030000123456";
+
+// One waybill (ID 1, two lines) built in every version, plus headers that each miss
+// one piece of data.
+const char* const kFixture = R"(
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, DESCRIPTION, TYPE_PREFIX) VALUES
+  (1, '030000123456', '7701234567', '770101001', 'ООО "Ромашка" & <Сыны>', 'Ромашка', '643', '77', 'г. Москва, ул. Ленина, д. 1', NULL);
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, DESCRIPTION, TYPE_PREFIX) VALUES
+  (2, '030000654321', '5001234567', '500101001', 'АО «Лютик»', NULL, '643', '50', 'МО', NULL);
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, DESCRIPTION, TYPE_PREFIX) VALUES
+  (3, '050000000001', '123456789012', NULL, 'ТОО ''Алматы Спирт''', NULL, '398', ' 00 ', 'Алматы', NULL);
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, DESCRIPTION, TYPE_PREFIX) VALUES
+  (4, '010000000004', '7801234567', '780101001', 'ЗАО Ликёрка', 'Ликёрка', '643', '78', 'Санкт-Петербург', 'UL');
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, DESCRIPTION, TYPE_PREFIX) VALUES
+  (5, '030000000005', '7705555555', '770501001', 'ООО Поставщик', NULL, '643', '77', 'Москва', NULL);
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, DESCRIPTION, TYPE_PREFIX) VALUES
+  (6, '030000000006', '7706666666', '770601001', 'ООО Импортёр', NULL, '643', '77', 'Москва', NULL);
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY, REGION_CODE, DESCRIPTION) VALUES
+  (7, '030000000007', ' 7701234567 ', '770102002', 'ООО Ромашка, магазин', '643', '77', 'Москва');
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY, DESCRIPTION) VALUES
+  (8, '030000000008', NULL, NULL, 'Без ИНН', '643', 'Москва');
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY, DESCRIPTION) VALUES
+  (9, '030000000009', '', '770101001', 'Тоже без ИНН', '643', 'Москва');
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY, DESCRIPTION) VALUES
+  (10, NULL, '7710101010', '771001001', 'Безымянный завод', '643', 'Москва');
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY, DESCRIPTION) VALUES
+  (11, '030000000011', '7711111111', NULL, 'Без КПП', '643', 'Москва');
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY, DESCRIPTION) VALUES
+  (12, '  ', '7712121212', '771201001', 'Пустой ид', '643', 'Москва');
+
+INSERT INTO S_EGAIS_PRODUCT (ID, FULL_NAME, SHORT_NAME, ALC_CODE, CAPACITY, ALC_VOLUME, V_CODE, PRODUCER, IMPORTER) VALUES
+  (1, 'Водка "Столичная" 0,5 л', 'Столичная', '0000000000012345678', 0.5, 40, '200', 1, NULL);
+INSERT INTO S_EGAIS_PRODUCT (ID, FULL_NAME, SHORT_NAME, ALC_CODE, CAPACITY, ALC_VOLUME, V_CODE, PRODUCER, IMPORTER) VALUES
+  (2, 'Пиво светлое <разливное>', NULL, '0000000000087654321', NULL, 4.5, '500', 3, 6);
+INSERT INTO S_EGAIS_PRODUCT (ID, FULL_NAME, ALC_CODE, CAPACITY, ALC_VOLUME, V_CODE, PRODUCER, IMPORTER) VALUES
+  (3, 'Настойка', '0000000000000000003', 0.7, 35, '401', 10, NULL);
+INSERT INTO S_EGAIS_PRODUCT (ID, FULL_NAME, ALC_CODE, CAPACITY, ALC_VOLUME, V_CODE, PRODUCER, IMPORTER) VALUES
+  (4, 'Виски', '0000000000000000004', 0.7, 40, '230', 4, 12);
+
+INSERT INTO S_EGAIS_INFORMS (ID, INFORM_TYPE, INFORM_REG_ID, PRODUCER) VALUES (1, 'A', 'FA-000000000000001', 4);
+INSERT INTO S_EGAIS_INFORMS (ID, INFORM_TYPE, INFORM_REG_ID) VALUES (2, 'B', 'FB-000000000000001');
+INSERT INTO S_EGAIS_INFORMS (ID, INFORM_TYPE, INFORM_REG_ID) VALUES (3, 'A', 'FA-000000000000002');
+INSERT INTO S_EGAIS_INFORMS (ID, INFORM_TYPE, INFORM_REG_ID) VALUES (4, 'B', 'FB-000000000000002');
+
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, FSRAR_ID, UTM_DOC_TYPE, UTM_DOC_ID, DOC_NUMBER, R_DATETIME, SHIPPING_DATE, UNIT_TYPE,
+    SHIPPER, CONSIGNEE, SUPPLIER, TRAN_TYPE, TRAN_COMPANY, TRAN_CAR, TRAN_TRAILER, TRAN_CUSTOMER, TRAN_DRIVER,
+    TRAN_LOADPOINT, TRAN_UNLOADPOINT, TRAN_REDIRECT, TRAN_FORWARDER, BASE, NOTE) VALUES
+  (1, '030000123456', 1, 'WB-0001', 'ТН-15/3', '2024-03-05 14:30:00', '2024-03-06', 'Packed',
+   1, 2, 5, NULL, 'ООО "Перевозчик"', 'А123ВС77', '  ', 'ООО Ромашка', 'Иванов И.И.',
+   'г. Москва, ул. Ленина, д. 1', 'Московская обл., г. Химки, склад №2', NULL, 'Петров',
+   'Договор №5 от 01.01.2024', 'Примечание: <срочно> & "быстро"');
+INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUCT_ID, QUANTITY, PRICE, PACK, PART_NUMBER, INFORM1_ID, INFORM2_ID) VALUES
+  (12, 1, 2, 2, 2.125, 0.1, '', 'П-7', 3, 4);
+INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUCT_ID, QUANTITY, PRICE, PACK, PART_NUMBER, INFORM1_ID, INFORM2_ID) VALUES
+  (11, 1, 1, 1, -12, 345.5, 'P-1', NULL, 1, 2);
+INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (101, 11, RPAD('101', 150, 'A'));
+INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (102, 11, RPAD('102', 67, 'B'));
+INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (104, 11, RPAD('104', 150, 'C'));
+INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (103, 11, RPAD('103', 150, 'D'));
+INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (105, 12, RPAD('105', 68, 'E'));
+
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE, TRAN_TYPE) VALUES (2, 7, 'WB-2', '2', 1, 7, '  ');
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE, TRAN_TYPE) VALUES (3, 1, 'WB-3', '3', 1, 8, '412');
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (4, 1, 'WB-4', '4', 9, 8);
+
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (20, NULL, '20', 1, 2);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (21, 'WB-21', NULL, 1, 2);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (22, 'WB-22', '22', 1, 2);
+INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUCT_ID, QUANTITY, PRICE) VALUES (221, 22, 1, 1, 1, 1);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (23, 'WB-23', '23', 1, 2);
+INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUCT_ID, QUANTITY, PRICE, INFORM1_ID) VALUES (231, 23, 1, 3, 1, 1, 3);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (24, 'WB-24', '24', 9, 2);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (25, 'WB-25', '25', 11, 2);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (26, 'WB-26', '26', 1, 8);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (27, 'WB-27', '27', 12, 2);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (28, 'WB-28', '28', 1, 10);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE, SUPPLIER) VALUES (29, 'WB-29', '29', 1, 2, 10);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (30, 'WB-30', '30', 1, 2);
+INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUCT_ID, QUANTITY, PRICE, INFORM1_ID) VALUES (301, 30, 1, 4, 1, 1, 3);
+)";
+
+class WaybillDb : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { Db = new FbTestDb(FbLocation::Embedded, kFixture); }
+    static void TearDownTestSuite() {
+        FreeDbProvider();
+        delete Db;
+        Db = nullptr;
+    }
+    void SetUp() override {
+        SetDbParams(Db->Params());
+        FreeDbProvider();
+        ClearSettings();
+        SetSettingProperty("FSRAR_ID", kFsRarId);
+    }
+    void TearDown() override {
+        ClearSettings();
+        FreeDbProvider();
+    }
+    static FbTestDb* Db;
+};
+FbTestDb* WaybillDb::Db = nullptr;
+
+std::string BuilderError(TDocType kind, int64_t id) {
+    TDocBuilder builder;
+    try {
+        builder.BuildDocumentFromDb(kind, id);
+    } catch (const EDocumentBuilderException& e) {
+        EXPECT_FALSE(builder.Xml()) << "a failed build keeps nothing";
+        return e.what();
+    }
+    ADD_FAILURE() << "built";
+    return "";
+}
+
+// The text of the first element of that local name, or "<none>".
+std::string TextOf(const TXmlDocument& doc, const std::string& sLocalName) {
+    TXmlNode n = doc.selectSingleNode("//*[local-name()=" + XPathLiteral(sLocalName) + "][1]");
+    return n ? n.text() : "<none>";
+}
+
+TEST_F(WaybillDb, EachVersionGivesTheExpectedDocument) {
+    const std::pair<TDocType, const char*> cases[] = {
+        {dtOutgoingWaybill, "waybill_v1.xml"},
+        {dtOutgoingWaybillV2, "waybill_v2.xml"},
+        {dtOutgoingWayBillV3, "waybill_v3.xml"},
+        {dtOutgoingWayBillV4, "waybill_v4.xml"},
+    };
+    for (const auto& [kind, file] : cases) {
+        SCOPED_TRACE(file);
+        TDocBuilder builder;
+        TXmlDocument doc = builder.BuildDocumentFromDb(kind, 1);
+        const std::string text = doc.xml();
+        EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u);
+        const std::string expected =
+            qortest::ReadFile(qortest::SourceDir() / "tests/outgoing/expected" / file);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(CanonicalXml(text), CanonicalXml(expected)) << text;
+    }
+}
+
+TEST_F(WaybillDb, SpecialCharactersAndCyrillicSurviveAsText) {
+    TDocBuilder builder;
+    TXmlDocument built = builder.BuildDocumentFromDb(dtOutgoingWayBillV4, 1);
+    TXmlDocument doc = LoadXmlFrom(built.xml());  // the text as the UTM receives it
+    EXPECT_EQ(TextOf(doc, "Note"), "Примечание: <срочно> & \"быстро\"");
+    EXPECT_EQ(TextOf(doc, "TRAN_COMPANY"), "ООО \"Перевозчик\"");
+    TXmlNode shipper = doc.selectSingleNode("//*[local-name()='Shipper']/*/*[local-name()='FullName']");
+    ASSERT_TRUE(shipper);
+    EXPECT_EQ(shipper.text(), "ООО \"Ромашка\" & <Сыны>");
+    TXmlNode producers = doc.selectSingleNode(
+        "(//*[local-name()='Producer'])[2]/*/*[local-name()='FullName']");
+    ASSERT_TRUE(producers);
+    EXPECT_EQ(producers.text(), "ТОО 'Алматы Спирт'");
+}
+
+TEST_F(WaybillDb, OwnershipChangeAndTransportTypeByVersion) {
+    struct Case {
+        int64_t id;
+        TDocType kind;
+        const char* changeOwnership;
+        const char* tranType;
+        const char* type;
+    };
+    const Case cases[] = {
+        {1, dtOutgoingWayBillV4, "IsChange", "413", "WBInvoiceFromMe"},
+        {2, dtOutgoingWayBillV4, "NotChange", "413", "WBReturnFromMe"},  // INNs equal after trimming
+        {3, dtOutgoingWayBillV4, "<none>", "412", "WBInvoiceFromMe"},    // consignee without INN
+        {4, dtOutgoingWayBillV4, "NotChange", "413", "WBInvoiceFromMe"},  // both empty
+        {2, dtOutgoingWayBillV3, "<none>", "<none>", "WBReturnFromMe"},
+        {1, dtOutgoingWaybillV2, "<none>", "<none>", "WBInvoiceFromMe"},
+        {3, dtOutgoingWaybillV2, "<none>", "412", "WBInvoiceFromMe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(DocTypeName(c.kind) + " ID=" + std::to_string(c.id));
+        TDocBuilder builder;
+        TXmlDocument doc = builder.BuildDocumentFromDb(c.kind, c.id);
+        EXPECT_EQ(TextOf(doc, "ChangeOwnership"), c.changeOwnership);
+        EXPECT_EQ(TextOf(doc, "TRAN_TYPE"), c.tranType);
+        EXPECT_EQ(TextOf(doc, "Type"), c.type);
+    }
+}
+
+TEST_F(WaybillDb, MissingDataGivesTheBuildersOwnErrors) {
+    struct Case {
+        int64_t id;
+        TDocType kind;
+        const char* message;
+    };
+    const Case cases[] = {
+        {999, dtOutgoingWayBillV4, "Не могу получить заголовок накладной."},
+        {999, dtOutgoingWaybillV2, "Не могу получить заголовок накладной."},
+        {999, dtOutgoingWaybill, "Couldn't obtain document record"},
+        {20, dtOutgoingWayBillV4, "Поле UTM_DOC_ID заголовка не заполнено."},
+        {20, dtOutgoingWayBillV3, "Поле UTM_DOC_ID заголовка не заполнено."},
+        {20, dtOutgoingWaybill, "UTM_DOC_ID is undefined"},
+        {21, dtOutgoingWayBillV4, "Номер накладной не указан"},
+        {21, dtOutgoingWaybill, "Номер накладной не указан"},
+        {22, dtOutgoingWayBillV4, "Не удалось найти справки по формама 1 и 2."},
+        {22, dtOutgoingWaybillV2, "Не удалось найти справки по формама 1 и 2."},
+        {22, dtOutgoingWaybill, "Couldn't obtain inform record"},
+        {23, dtOutgoingWayBillV4, "ClientRegID контрагента \"Безымянный завод\" не указан."},
+        {23, dtOutgoingWaybillV2, "ClientRegID контрагента \"Безымянный завод\" не указан."},
+        {23, dtOutgoingWaybill, "Producer ClientRegId is empty"},
+        {24, dtOutgoingWaybill, "Shippers inn is not found"},
+        {25, dtOutgoingWaybill, "Shippers kpp is not found"},
+        {26, dtOutgoingWaybill, "Consignees inn is not found"},
+        {27, dtOutgoingWaybill, "Shippers ClientRegId is empty"},
+        {28, dtOutgoingWaybill, "Consignees ClientRegId is Empty"},
+        {29, dtOutgoingWaybill, "Suppliers ClientRegId is empty"},
+        {30, dtOutgoingWaybill, "Importer ClientRegId is empty"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(DocTypeName(c.kind) + " ID=" + std::to_string(c.id));
+        EXPECT_EQ(BuilderError(c.kind, c.id), c.message);
+    }
+}
+
+TEST_F(WaybillDb, HeaderCounterpartsWithoutIdAreLeftOut) {
+    // Versions 2 to 4 leave out a shipper or consignee without id or name; version 1
+    // refuses the waybill (above).
+    TDocBuilder builder;
+    TXmlDocument doc = builder.BuildDocumentFromDb(dtOutgoingWayBillV4, 28);
+    EXPECT_TRUE(doc.selectSingleNode("//*[local-name()='Shipper']"));
+    EXPECT_FALSE(doc.selectSingleNode("//*[local-name()='Consignee']"));
+}
+
+TEST_F(WaybillDb, OneBuilderGivesIndependentDocuments) {
+    TDocBuilder builder;
+    TXmlDocument first = builder.BuildDocumentFromDb(dtOutgoingWayBillV4, 1);
+    const std::string firstText = first.xml();
+    TXmlDocument second = builder.BuildDocumentFromDb(dtOutgoingWayBillV4, 2);
+    EXPECT_EQ(first.xml(), firstText);
+    EXPECT_EQ(TextOf(first, "Identity"), "WB-0001");
+    EXPECT_EQ(TextOf(second, "Identity"), "WB-2");
+    EXPECT_EQ(first.selectNodes("//*[local-name()='Position']").length(), 2);
+    EXPECT_EQ(second.selectNodes("//*[local-name()='Position']").length(), 0);
+}
+
+}  // namespace
