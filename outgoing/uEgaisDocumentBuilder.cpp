@@ -144,6 +144,27 @@ void TDocBuilder::BuildBody(TDocType DocType) {
         case dtOutgoingWayBillV4:
             BuildWayBillV4Document();
             return;
+        case dtReceptionAct:
+            BuildReceptionAct(0);
+            return;
+        case dwWithdrawSendedWaybill:
+            BuildReceptionAct(1);
+            return;
+        case dtReceptionActV2:
+            BuildReceptionActV2();
+            return;
+        case dtReceptionActV3:
+            BuildReceptionActV3();
+            return;
+        case dtReceptionActV4:
+            BuildReceptionActV4();
+            return;
+        case dtConfirmAct:
+            BuildConfirmAct("Accepted");
+            return;
+        case dtRejectAct:
+            BuildConfirmAct("Rejected");
+            return;
         case dtSetTTNVersion:
             if (FDocId < std::numeric_limits<int32_t>::min() ||
                 FDocId > std::numeric_limits<int32_t>::max())

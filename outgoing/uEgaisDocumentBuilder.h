@@ -112,6 +112,17 @@ public:
     void BuildWayBillV3Document();
     void BuildWayBillV4Document();
 
+    // Reception act bodies of format versions 1 to 4 for the waybill header FDocId: how
+    // the waybill was received (ACT_STATUS -1 rejected, 1 accepted, 0 with differences).
+    // iUtmDocType only names the kind in the error text of version 1.
+    void BuildReceptionAct(int iUtmDocType);
+    void BuildReceptionActV2();
+    void BuildReceptionActV3();
+    void BuildReceptionActV4();
+    // The confirmation ("Accepted") or rejection ("Rejected") of the act a partner sent
+    // about our waybill FDocId.
+    void BuildConfirmAct(const std::string& sConfirmResult);
+
     // The kind code of a counterparty: "UL", "FL" (no KPP), "FO" (no INN or not
     // Russian), "TS" (Kazakhstan 398, Belarus 112). For "FO" and "TS" sINN and sKPP
     // are cleared.
@@ -139,6 +150,7 @@ private:
     TXmlNode AppendElement(TXmlNode Parent, const std::string& sName);
 
     void BuildWayBill(int iVersion);
+    void BuildReceptionActBody(int iVersion, int iUtmDocType);
 
     TXmlDocument FXml;
     int64_t FDocId = 0;

@@ -1,7 +1,10 @@
 #include "uOutgoingWaybillJobs.h"
 
+#include "uCommon.h"
+#include "uHttpClient.h"
 #include "uLogger.h"
 #include "uUtm.h"
+#include "uXml.h"
 
 namespace {
 
@@ -76,4 +79,240 @@ TOutgoingDocument TEgaisOutGoingWayBillJob::DocumentFor(const TRequestContext&) 
 void TEgaisOutGoingWayBillJob::DocumentBuilt(const TRequestContext& ctx) {
     Logger().Error(Prefix() + "XML для накладной с ID=" + std::to_string(ctx.DocId) +
                    " подготовлен к отправке.");
+}
+
+namespace {
+
+const int kSendAct = 8;      // otSendAct
+const int kConfirmAct = 10;  // otConfirmAct
+const int kRejectAct = 11;   // otRejectAct
+const int kSuccess = 255;    // ssSUCCESS
+
+TOutgoingJobRow WithdrawalRow() {
+    TOutgoingJobRow row;
+    row.ClassName = "TWithdrawSendedWaybillJob";
+    row.Prefix = "TWithdrawSenderWaybillJob: ";
+    row.RequestTypes = {kWithdrawal};
+    row.MultiTypeSelection = false;
+    row.DebugSwitch = "OutGoingActsDebugSave";
+    row.Not200Text = "unable to send request";
+    row.OptInNot200Text = "unable to send request";
+    row.UidNotFoundText = "Uid не найден в ответе УТМ.";
+    row.RecheckComplete = true;
+    row.AlreadyDoneText = "Запрос на отзыв ТТН уже выполнен.";
+    row.Sent = {6, kSuccess};
+    row.SentReplyType = kSendAct;
+    row.Failed = {1, std::nullopt};
+    row.FailedUid = std::nullopt;
+    row.FailedReplyType = kWithdrawal;
+    row.LogNotOurs = true;
+    return row;
+}
+
+TOutgoingJobRow TicketRow() {
+    TOutgoingJobRow row;
+    row.ClassName = "TOutgoingTTNTicketJob";
+    row.Prefix = "TOutgoingTTNTicketJob: ";
+    row.RequestTypes = {kConfirmAct, kRejectAct};
+    row.MultiTypeSelection = true;
+    row.Not200Text = "unable to send request";
+    row.OptInNot200Text = "unable to send request";
+    row.UidNotFoundText = "Uid не найден в ответе УТМ.";
+    row.RecheckComplete = false;
+    row.Sent = {3, kSuccess};
+    row.SentReplyType = -1;
+    row.Failed = {1, std::nullopt};
+    row.FailedUid = std::nullopt;
+    row.FailedReplyType = kSendAct;
+    return row;
+}
+
+const char* const kHistoryUrls =
+    "//url[contains(translate(text(), 'ttnhistoryf2reg', 'TTNHISTORYF2REG'), "
+    "'TTNHISTORYF2REG/')]";
+
+// The certificates of waybill lines that lack their bottling data and were not queried
+// today. The filters come before FIRST 50, so that fifty certificates EGAIS never
+// answers do not keep all the others from being queried.
+const char* const kInformsToQuery =
+    "select first 50 t1.* from ( \r\n"
+    "select inf.*, (select first 1 egais_doc_head_id from rg_egais_doc_table where "
+    "inform1_id=inf.id) as egais_doc_id, \r\n"
+    "(select max(last_modified) from s_egais_request where request_type=13 and "
+    "request_data=inf.inform_reg_id) as LastRequestTime \r\n"
+    "from s_egais_informs as inf \r\n"
+    "where \r\n"
+    "  (inform_reg_id is not null) and \r\n"
+    "  (BOTTLING_DATE IS NULL) AND (EGAIS_FIX_NUM IS NULL) and \r\n"
+    "  (inform_type='A') \r\n"
+    ") as t1 \r\n"
+    "where (egais_doc_id is NOT NULL) and ((LastRequestTime IS NULL) or (LastRequestTime < "
+    "TIMESTAMP 'TODAY')) \r\n"
+    "order by t1.ID";
+
+const char* const kQueueFormAQuery =
+    "insert into s_egais_request \r\n"
+    " (REQUEST_DATA, COMPLETE_FLAG, REQUEST_TYPE, EGAIS_DOC_ID) \r\n"
+    " VALUES( :INFORM_REG_ID, 0, 13, (select first 1 egais_doc_head_id from rg_egais_doc_table "
+    "where inform1_id=:INFORM_ID) )\r\n"
+    " RETURNING ID";
+
+std::string Trimmed(const std::string& s) {
+    const char* ws = " \t\r\n";
+    size_t b = s.find_first_not_of(ws);
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(ws) - b + 1);
+}
+
+}  // namespace
+
+// ---- withdrawal
+
+TWithdrawSendedWaybillJob::TWithdrawSendedWaybillJob() : TOutgoingRequestJob(WithdrawalRow()) {}
+
+int TWithdrawSendedWaybillJob::WithdrawalVersion(const std::optional<std::string>& sDefault,
+                                                 const TVariant& DocVersion) {
+    if (sDefault == "2") return 2;
+    return !DocVersion.IsNull() && DocVersion.AsInteger() > 1 ? 2 : 1;
+}
+
+void TWithdrawSendedWaybillJob::DoJob() {
+    Logger().Debug("TWithdrawSendedWaybillJob.DoJob ->");
+    ServeQueue();
+    CollectHistories();
+    Logger().Debug("TWithdrawSendedWaybillJob.DoJob <-");
+}
+
+void TWithdrawSendedWaybillJob::RequestStarted(TRequestContext& ctx) {
+    Logger().Error(Prefix() + "Запрос ID=" + std::to_string(ctx.RequestId));
+    FVersion =
+        WithdrawalVersion(GetSettingProperty("DefaultProtocolVersion"), ctx.DocProtocolVersion);
+}
+
+TRequestDecision TWithdrawSendedWaybillJob::CheckHeader(TRequestContext& ctx) {
+    const std::string sRequestId = std::to_string(ctx.RequestId);
+    Logger().Error(Prefix() + "Запрос №" + sRequestId + " на отзыв накладной с ID " +
+                   std::to_string(ctx.DocId));
+    if (ctx.Q2->Eof()) {
+        Logger().Error(Prefix() + "Не найден документ для запроса №" + sRequestId);
+        return TRequestDecision::Skip;
+    }
+    if (ctx.Q2->FieldByName("STATUS").IsNull()) {
+        const std::string sText = "Статус документа не позволяет отзывать его.";
+        Refuse(ctx, kWithdrawal, sText);
+        Logger().Error(Prefix() + sText);
+        return TRequestDecision::Closed;
+    }
+    return TRequestDecision::Send;
+}
+
+TRequestDecision TWithdrawSendedWaybillJob::CheckRequest(TRequestContext& ctx) {
+    if (ctx.Q2->FieldByName("WB_REG_ID").IsNull()) {
+        // EGAIS has not registered the waybill (yet): asked again on every run.
+        Logger().Error(Prefix() + "Нет идентификатора ЕГАИС. Пропускаем запрос №" +
+                       std::to_string(ctx.RequestId));
+        return TRequestDecision::Skip;
+    }
+    return TRequestDecision::Send;
+}
+
+TOutgoingDocument TWithdrawSendedWaybillJob::DocumentFor(const TRequestContext&) {
+    if (FVersion == 2)
+        return {dtReceptionActV2, OutGoingDocsUrl(true) + "_v2", "WayBillAct_v2.xml"};
+    return {dtReceptionAct, OutGoingDocsUrl(true), "WayBillAct.xml"};
+}
+
+void TWithdrawSendedWaybillJob::DocumentBuilt(const TRequestContext& ctx) {
+    Logger().Error(Prefix() + "Отправляем XML для документа с ID=" + std::to_string(ctx.DocId));
+}
+
+void TWithdrawSendedWaybillJob::CollectHistories() {
+    CheckForAbort();
+    std::shared_ptr<TUTMBuffer> utm = UTMBuffer();
+    if (utm->LastNewsMoment() <= dtUtmNewsMoment) {
+        Logger().Error("TWithdrawSendedWaybillJob: Нет новых документов. Завершаем работу.");
+        return;
+    }
+    IBuffer buffer = NewBuffer();
+    if (utm->ReadIncomingDocs(buffer) != 200)
+        throw EQorJobException("Не удалось прочитать входящие документы УТМ");
+    dtUtmNewsMoment = utm->LastNewsMoment();
+
+    TXmlNodeList urls = LoadXmlFrom(buffer->Data()).selectNodes(kHistoryUrls);
+    for (const TXmlNode& url : urls) {
+        CheckForAbort();
+        const std::string address = url.text();
+        try {
+            if (UrlMarkedForDelete(address)) continue;
+            Logger().Error("TWithdrawSendedWaybillJob: загружаем " + address);
+            std::string body = Http().Get(address);
+            if (Http().ResponseCode() != 200) continue;  // left in the UTM for a later run
+            SaveXmlToFs(LoadXmlFrom(body), address);
+            MarkForDelete(address);
+        } catch (const EQorJobAbort&) {
+            throw;
+        } catch (const EQorJobException& e) {
+            Logger().Debug(ClassName(), e);
+        } catch (const EHttpProtocolException& e) {
+            // An error status leaves this one document in the UTM; the others follow.
+            Logger().Debug(ClassName(), e);
+        } catch (const EXmlException& e) {
+            // A document that cannot be read must not keep the ones after it from
+            // being archived.
+            Logger().Debug(ClassName(), e);
+        }
+    }
+}
+
+// ---- confirmation of a partner's act
+
+TOutgoingTTNTicketJob::TOutgoingTTNTicketJob() : TOutgoingRequestJob(TicketRow()) {}
+
+TOutgoingDocument TOutgoingTTNTicketJob::DocumentFor(const TRequestContext& ctx) {
+    return {ctx.RequestType == kRejectAct ? dtRejectAct : dtConfirmAct,
+            OutGoingDocsUrlEx("WayBillTicket"), "TTNConfirmTicket"};
+}
+
+void TOutgoingTTNTicketJob::CloseAsSent(TRequestContext& ctx, const std::string& uid,
+                                        const std::string& resultText) {
+    const std::string sRequestId = std::to_string(ctx.RequestId);
+    Logger().Error(Prefix() + "Обновляем статус документа с ID=" + std::to_string(ctx.DocId));
+    UpdateHeader(*ctx.Q1, ctx.DocId, Row().Sent, TVariant(uid));
+    Logger().Error(Prefix() + "Сохраняем ответ на запрос с ID=" + sRequestId);
+    WriteReply(*ctx.Q1, ctx.RequestType, ctx.RequestId, 1, resultText);
+    Logger().Error(Prefix() + "Отмечаем запрос ID=" + sRequestId + ", как выполненный.");
+    CompleteRequest(*ctx.Q1, ctx.RequestId);
+    ctx.Q1->Transaction().Commit();
+}
+
+// ---- Form A queries
+
+void TInformAUpdateJob::DoJob() {
+    Logger().Debug("TInformAUpdateJob.DoJob ->");
+    CheckForAbort();
+    TQueryPtr informs = GetQueryOrRaise(true, true);
+    informs->SetSQL(kInformsToQuery);
+    informs->ExecQuery();
+    for (; !informs->Eof(); informs->Next()) {
+        CheckForAbort();
+        const std::string sId = informs->FieldByName("ID").AsString();
+        const std::string sRegId = Trimmed(informs->FieldByName("INFORM_REG_ID").AsString());
+        if (sRegId.empty()) {
+            Logger().Error("TInformAUpdateJob: У справки с ID=" + sId +
+                           " отсутствует идентификатор ЕГАИС. Пропускаем.");
+            continue;
+        }
+        if (informs->FieldByName("EGAIS_DOC_ID").IsNull()) continue;
+        Logger().Error("TInformAUpdateJob: Формируем запрос для справки с ID=" + sId +
+                       " и идентификатором ЕГАИС=" + sRegId);
+        TQueryPtr insert = GetQueryOrRaise(true, true);
+        insert->SetSQL(kQueueFormAQuery);
+        insert->SetParam("INFORM_REG_ID", TVariant(sRegId));
+        insert->SetParam("INFORM_ID", informs->FieldByName("ID"));
+        insert->ExecQuery();
+        const std::string sRequestId = insert->FieldByName("ID").AsString();
+        insert->Transaction().Commit();
+        Logger().Error("TInformAUpdateJob: ID созданного запроса " + sRequestId);
+    }
+    Logger().Debug("TInformAUpdateJob.DoJob <-");
 }

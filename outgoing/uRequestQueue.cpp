@@ -103,6 +103,17 @@ TRequestDecision TOutgoingRequestJob::CheckHeader(TRequestContext&) {
 
 void TOutgoingRequestJob::DocumentBuilt(const TRequestContext&) {}
 
+void TOutgoingRequestJob::RequestStarted(TRequestContext&) {}
+
+void TOutgoingRequestJob::CloseAsSent(TRequestContext& ctx, const std::string& uid,
+                                      const std::string& resultText) {
+    UpdateHeader(*ctx.Q1, ctx.DocId, FRow.Sent, TVariant(uid));
+    WriteReply(*ctx.Q1, FRow.SentReplyType < 0 ? ctx.RequestType : FRow.SentReplyType,
+               ctx.RequestId, 1, resultText);
+    CompleteRequest(*ctx.Q1, ctx.RequestId);
+    ctx.Q1->Transaction().Commit();
+}
+
 TQueryPtr TOutgoingRequestJob::SelectRequests() {
     TQueryPtr q = GetQueryOrRaise(true, true);
     if (FRow.MultiTypeSelection) {
@@ -121,6 +132,11 @@ TQueryPtr TOutgoingRequestJob::SelectRequests() {
 
 void TOutgoingRequestJob::DoJob() {
     Logger().Debug(FRow.ClassName + ".DoJob ->");
+    ServeQueue();
+    Logger().Debug(FRow.ClassName + ".DoJob <-");
+}
+
+void TOutgoingRequestJob::ServeQueue() {
     CheckForAbort();
     TQueryPtr rows = SelectRequests();
     for (; !rows->Eof(); rows->Next()) {
@@ -158,10 +174,10 @@ void TOutgoingRequestJob::DoJob() {
             Logger().Debug(FRow.ClassName, e);  // the request stays open for a later run
         }
     }
-    Logger().Debug(FRow.ClassName + ".DoJob <-");
 }
 
 void TOutgoingRequestJob::ProcessRequest(TRequestContext& ctx) {
+    RequestStarted(ctx);
     ctx.Q1 = GetQueryOrRaise(true, true);
     ctx.Q1->SetSQL(kLockRequest);
     ctx.Q1->SetParam("ID", TVariant(ctx.RequestId));
@@ -182,8 +198,12 @@ void TOutgoingRequestJob::ProcessRequest(TRequestContext& ctx) {
     if (CheckHeader(ctx) != TRequestDecision::Send) return;
     if (!ctx.Q2->Eof()) {
         TVariant owner = ctx.Q2->FieldByName("FSRAR_ID");
-        if (!owner.IsNull() && owner.AsString() != GetSettingProperty("FSRAR_ID").value_or(""))
+        if (!owner.IsNull() && owner.AsString() != GetSettingProperty("FSRAR_ID").value_or("")) {
+            if (FRow.LogNotOurs)
+                Logger().Error(FRow.Prefix + "Не наш FSRAR_ID. Пропускаем запрос №" +
+                               std::to_string(ctx.RequestId));
             return;  // another instance's document: the request stays open for it
+        }
     }
     if (CheckRequest(ctx) != TRequestDecision::Send) return;
 
@@ -198,11 +218,7 @@ void TOutgoingRequestJob::ProcessRequest(TRequestContext& ctx) {
     std::string uid, resultText;
     Post(target, doc, uid, resultText);
 
-    UpdateHeader(*ctx.Q1, ctx.DocId, FRow.Sent, TVariant(uid));
-    WriteReply(*ctx.Q1, FRow.SentReplyType < 0 ? ctx.RequestType : FRow.SentReplyType,
-               ctx.RequestId, 1, resultText);
-    CompleteRequest(*ctx.Q1, ctx.RequestId);
-    ctx.Q1->Transaction().Commit();
+    CloseAsSent(ctx, uid, resultText);
 }
 
 void TOutgoingRequestJob::Post(const TOutgoingDocument& target, const TXmlDocument& doc,
@@ -227,6 +243,7 @@ void TOutgoingRequestJob::Post(const TOutgoingDocument& target, const TXmlDocume
             TXmlNode link = LoadXmlFrom(list).selectSingleNode(
                 "//url[@replyId = " + XPathLiteral(uid) + "][1]");
             if (!link) throw EQorJobException("unable to get link to out document");
+            if (!FRow.LinkFoundText.empty()) Logger().Error(FRow.Prefix + FRow.LinkFoundText);
             SaveXmlToFs(doc, link.text());
         } catch (const std::exception& e) {
             Logger().Error(FRow.Prefix + "Ссылка исходящего документа не получена: " + e.what());

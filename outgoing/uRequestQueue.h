@@ -36,6 +36,8 @@ struct TOutgoingJobRow {
     std::optional<std::string> FailedUid;  // NULL, or '' for the act job
     int FailedReplyType;        // -1: the request's own type
     bool FailedUpdatesHeader = true;
+    bool LogNotOurs = false;    // another organisation's header is logged before the skip
+    std::string LinkFoundText;  // logged once the sent document's link is found, "" for none
 };
 
 // The request being worked on.
@@ -69,6 +71,10 @@ public:
     const TOutgoingJobRow& Row() const { return FRow; }
 
 protected:
+    // Works through the open requests (DoJob without its entry and exit lines).
+    void ServeQueue();
+    // Called for each selected row before the request is locked.
+    virtual void RequestStarted(TRequestContext& ctx);
     // The job's own checks after the ownership test; Skip leaves the request open,
     // Closed means the check answered the request itself.
     virtual TRequestDecision CheckRequest(TRequestContext& ctx);
@@ -78,6 +84,10 @@ protected:
     virtual TRequestDecision CheckHeader(TRequestContext& ctx);
     // Called once the document is built and its debug copy saved, before the post.
     virtual void DocumentBuilt(const TRequestContext& ctx);
+    // Closes a request whose document the UTM accepted: header, reply and completion on
+    // Q1, then commit.
+    virtual void CloseAsSent(TRequestContext& ctx, const std::string& uid,
+                             const std::string& resultText);
 
     // The closing statements, on the query given (its transaction is the caller's).
     static void UpdateHeader(TQuery& q, int64_t docId, const THeaderState& state,

@@ -26,7 +26,22 @@ void DoneModules() {
 }
 }  // namespace
 
-int QorMain(int /*argc*/, char** /*argv*/) {
+int QorMain(int argc, char** argv) {
+    if (argc > 1) {
+        std::string arg = argv[1];
+        if (argc == 2 && arg == "--version") {
+            std::cout << "QorEgais " << QOREGAIS_VERSION << std::endl;
+            return 0;
+        }
+        if (argc == 2 && arg == "--help") {
+            std::cout << "Usage: qoregais [--version | --help]  runs the EGAIS exchange service in "
+                         "the foreground; Enter, SIGINT or SIGTERM stop it."
+                      << std::endl;
+            return 0;
+        }
+        std::cerr << "qoregais: unknown argument '" << arg << "' (see qoregais --help)" << std::endl;
+        return 2;
+    }
     platform::BlockStopSignals();  // before any thread exists, so that all inherit it
     // The lock comes before anything touches the program folder, so that a second copy
     // leaves the running one's .ini and log alone.

@@ -109,8 +109,7 @@ TEST(DocBuilderFrame, IncomingWayBillKindGivesAnEmptyDocument) {
 }
 
 TEST(DocBuilderFrame, KindsWithoutBodyRaiseNamingTheKind) {
-    for (TDocType kind : {dtReceptionAct, dtChargeOnShop, dtQueryMarkRest, dtReceptionActV4,
-                          dtSetTTNVersion}) {
+    for (TDocType kind : {dtChargeOnShop, dtQueryMarkRest, dtSetTTNVersion}) {
         SCOPED_TRACE(DocTypeName(kind));
         TDocBuilder builder;
         try {

@@ -25,6 +25,16 @@ namespace utmtest {
 
 inline constexpr const char* kFsrarId = "010000000001";
 
+// Starts the emulator and returns its port once it serves: a stop that comes before
+// its listener runs would be lost, and the stop would then wait for ever.
+inline int StartUtm(TUtmEmulator& utm) {
+    int port = utm.Start();
+    THttpClient http;
+    http.Get(utm.BaseUrl() + "/opt/out");
+    utm.Reset();
+    return port;
+}
+
 // One embedded database for the whole suite; every test starts with empty tables.
 class UtmJobEnv : public ::testing::Test {
 protected:
@@ -42,7 +52,7 @@ protected:
         ClearSettings();
         SetSettingProperty("FSRAR_ID", kFsrarId);
         SetSettingProperty("UTM_ADDRESS", "127.0.0.1");
-        SetSettingProperty("UTM_PORT", std::to_string(Utm.Start()));
+        SetSettingProperty("UTM_PORT", std::to_string(StartUtm(Utm)));
         InitUTMBuffer();
         Exec("DELETE FROM S_EGAIS_UTM_LINKS");
         Exec("DELETE FROM S_P_RMK_SHORT_MESSAGES");

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "UtmEmulator.h"
+#include "UtmJobEnv.h"
 #include "uCommon.h"
 #include "uHttpClient.h"
 #include "uUtm.h"
@@ -48,9 +49,12 @@ protected:
     UtmList() : List([this] { return Clock; }) {
         ClearSettings();
         SetSettingProperty("UTM_ADDRESS", "127.0.0.1");
-        SetSettingProperty("UTM_PORT", std::to_string(Utm.Start()));
+        SetSettingProperty("UTM_PORT", std::to_string(utmtest::StartUtm(Utm)));
     }
-    ~UtmList() override { ClearSettings(); }
+    ~UtmList() override {
+        Utm.Stop();
+        ClearSettings();
+    }
 
     void At(int64_t seconds) { Clock = IncSecond(Start, seconds); }
     std::string Stored() {
@@ -134,6 +138,7 @@ TEST_F(UtmList, AFailedRefreshKeepsTheListAndItsNewsMoment) {
 TEST_F(UtmList, AClosedListNoLongerAsksTheUtm) {
     List.Close();
     EXPECT_EQ(0, List.Refresh(Http));
+
     EXPECT_TRUE(Utm.Requests().empty());
 }
 

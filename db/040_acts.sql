@@ -1,0 +1,39 @@
+/* Reception acts: the quantity actually received on each line of an incoming waybill,
+   and the excise marks of the lines with their confirmation on receipt. */
+
+ALTER TABLE RG_EGAIS_DOC_TABLE ADD REAL_QUANTITY NUMERIC(18,4);
+
+/* Excise marks of the document lines. CHECKED = 1: the mark was found on receipt; the
+   others are reported as missing in a differences act. SIGN: 1 a mark taken into
+   stock, 0 otherwise. */
+CREATE TABLE RG_EGAIS_DOC_MARKS (
+    ID                 BIGINT NOT NULL,
+    FD_HEAD_ID         BIGINT,
+    R_DATETIME         TIMESTAMP,
+    EGAIS_DOC_HEAD_ID  BIGINT,
+    EGAIS_DOC_TABLE_ID BIGINT NOT NULL,
+    MARK_CODE          VARCHAR(255) NOT NULL,
+    BOX_NUMBER         VARCHAR(100),
+    INFORM1_ID         BIGINT,
+    INFORM2_ID         BIGINT,
+    SIGN               INTEGER DEFAULT 0,
+    CHECKED            INTEGER DEFAULT 0,
+    CONSTRAINT PK_RG_EGAIS_DOC_MARKS PRIMARY KEY (ID)
+);
+CREATE INDEX IX_RG_EGAIS_DOC_MARKS_LINE ON RG_EGAIS_DOC_MARKS (EGAIS_DOC_TABLE_ID);
+CREATE INDEX IX_RG_EGAIS_DOC_MARKS_HEAD ON RG_EGAIS_DOC_MARKS (EGAIS_DOC_HEAD_ID, EGAIS_DOC_TABLE_ID, MARK_CODE);
+CREATE INDEX IX_RG_EGAIS_DOC_MARKS_CODE ON RG_EGAIS_DOC_MARKS (MARK_CODE);
+CREATE GENERATOR GEN_RG_EGAIS_DOC_MARKS_ID;
+
+SET TERM ^ ;
+
+CREATE TRIGGER RG_EGAIS_DOC_MARKS_BI FOR RG_EGAIS_DOC_MARKS
+ACTIVE BEFORE INSERT POSITION 0
+AS
+BEGIN
+    IF (NEW.ID IS NULL) THEN NEW.ID = GEN_ID(GEN_RG_EGAIS_DOC_MARKS_ID, 1);
+END^
+
+SET TERM ; ^
+
+COMMIT;
