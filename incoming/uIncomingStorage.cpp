@@ -6,60 +6,21 @@
 #include "uIncomingText.h"
 #include "uIncomingWayBillJob.h"
 #include "uLogger.h"
+#include "uWayBillStatements.h"
 
+using incoming::kAddCounterPartSql;
+using incoming::kAddProductSql;
 using incoming::TrimText;
 using incoming::Utf8Left;
 
 namespace {
 
 constexpr int kLockConflictSqlCode = -901;
+// Firebird 3 reports a row held by a concurrent no-wait transaction as an update
+// conflict (deadlock), which is the same wait-and-retry case.
+constexpr int kUpdateConflictSqlCode = -913;
 constexpr int kLockConflictRetries = 10;
 constexpr int kRetryPauseMs = 100;
-
-constexpr const char* kAddCounterPartSql =
-    "EXECUTE BLOCK ( \r\n  CLIENTREG_ID VARCHAR(20) = :CLIENTREG_ID, \r\n  INN VARCHAR(12) = :INN, "
-    "\r\n  KPP VARCHAR(12) = :KPP, \r\n  FULL_NAME VARCHAR(150) = :FULL_NAME, \r\n  SHORT_NAME "
-    "VARCHAR(50) = :SHORT_NAME, \r\n  COUNTRY VARCHAR(10) = :COUNTRY, \r\n  REGION_CODE "
-    "VARCHAR(10) = :REGION_CODE, \r\n  CITY VARCHAR(100) = :CITY, \r\n  STREET VARCHAR(100) = "
-    ":STREET, \r\n  HOUSE VARCHAR(10) = :HOUSE, \r\n  DESCRIPTION VARCHAR(250) = :DESCRIPTION, "
-    "\r\n  POSTCODE VARCHAR(10) = :POSTCODE, \r\n  BUILDING VARCHAR(10) = :BUILDING, \r\n  LITER "
-    "VARCHAR(5) = :LITER, \r\n  FSRAR_ID VARCHAR(10) = :FSRAR_ID) \r\n  RETURNS(ID INTEGER) "
-    "\r\nAS \r\nDECLARE VARIABLE CID VARCHAR(20); \r\nBEGIN \r\n  SELECT FIRST 1 CLIENTREG_ID "
-    "FROM S_EGAIS_COUNTERPART \r\n  WHERE CLIENTREG_ID = :CLIENTREG_ID INTO :CID; \r\n  IF (CID "
-    "IS NULL) THEN \r\n    INSERT INTO S_EGAIS_COUNTERPART( \r\n      CLIENTREG_ID, \r\n      "
-    "INN, \r\n      KPP, \r\n      FULL_NAME, \r\n      SHORT_NAME, \r\n      COUNTRY, \r\n      "
-    "REGION_CODE, \r\n      CITY, \r\n      STREET, \r\n      HOUSE, \r\n      DESCRIPTION, \r\n "
-    "     POSTCODE, \r\n      BUILDING, \r\n      LITER, \r\n      FSRAR_ID \r\n    ) \r\n    "
-    "VALUES( \r\n      :CLIENTREG_ID, \r\n      :INN, \r\n      :KPP, \r\n      :FULL_NAME, \r\n  "
-    "    :SHORT_NAME, \r\n      :COUNTRY, \r\n      :REGION_CODE, \r\n      :CITY, \r\n      "
-    ":STREET, \r\n      :HOUSE, \r\n      :DESCRIPTION, \r\n      :POSTCODE, \r\n      "
-    ":BUILDING, \r\n      :LITER, \r\n      :FSRAR_ID \r\n    ) RETURNING ID INTO :ID; \r\n  "
-    "ELSE \r\n    UPDATE S_EGAIS_COUNTERPART \r\n      SET CLIENTREG_ID = "
-    "COALESCE(:CLIENTREG_ID, CLIENTREG_ID), \r\n      INN = COALESCE(:INN, INN), \r\n      KPP = "
-    "COALESCE(:KPP, KPP), \r\n      FULL_NAME = COALESCE(:FULL_NAME, FULL_NAME), \r\n      "
-    "SHORT_NAME = COALESCE(:SHORT_NAME, SHORT_NAME), \r\n      COUNTRY = COALESCE(:COUNTRY, "
-    "COUNTRY), \r\n      REGION_CODE = COALESCE(:REGION_CODE, REGION_CODE), \r\n      CITY = "
-    "COALESCE(:CITY, CITY), \r\n      STREET = COALESCE(:STREET, STREET), \r\n      HOUSE = "
-    "COALESCE(:HOUSE, HOUSE), \r\n      DESCRIPTION = COALESCE(:DESCRIPTION, DESCRIPTION), \r\n  "
-    "    POSTCODE = COALESCE(:POSTCODE, POSTCODE), \r\n      BUILDING = COALESCE(:BUILDING, "
-    "BUILDING), \r\n      LITER = COALESCE(:LITER, LITER), \r\n      FSRAR_ID = "
-    "COALESCE(:FSRAR_ID, FSRAR_ID) \r\n      WHERE ID=(SELECT FIRST 1 ID FROM "
-    "S_EGAIS_COUNTERPART WHERE CLIENTREG_ID = :CLIENTREG_ID) \r\n    RETURNING ID INTO :ID; \r\n "
-    " SUSPEND; \r\nEND ";
-
-constexpr const char* kAddProductSql =
-    "EXECUTE BLOCK( \r\n  PROD_ID BIGINT = :PROD_ID, \r\n  FULL_NAME VARCHAR(150) = :FULL_NAME, "
-    "\r\n  SHORT_NAME VARCHAR(50) = :SHORT_NAME, \r\n  ALC_CODE VARCHAR(30) = :ALC_CODE, \r\n  "
-    "CAPACITY NUMERIC(18, 4) = :CAPACITY, \r\n  ALC_VOLUME NUMERIC(18, 4) = :ALC_VOLUME, \r\n  "
-    "V_CODE VARCHAR(10) = :V_CODE, \r\n  PRODUCER INTEGER = :PRODUCER, \r\n  IMPORTER INTEGER = "
-    ":IMPORTER) \r\nRETURNS(ID INTEGER) \r\nAS \r\nBEGIN \r\n  SELECT ID FROM S_EGAIS_PRODUCT "
-    "WHERE ALC_CODE = :ALC_CODE INTO :ID; \r\n  IF (ID IS NULL) THEN \r\n    INSERT INTO "
-    "S_EGAIS_PRODUCT( \r\n      PROD_ID, \r\n      FULL_NAME, \r\n      SHORT_NAME, \r\n      "
-    "ALC_CODE, \r\n      CAPACITY, \r\n      ALC_VOLUME, \r\n      V_CODE, \r\n      PRODUCER, "
-    "\r\n      IMPORTER \r\n    ) \r\n    VALUES( \r\n      :PROD_ID, \r\n      :FULL_NAME, \r\n "
-    "     :SHORT_NAME, \r\n      :ALC_CODE, \r\n      :CAPACITY, \r\n      :ALC_VOLUME, \r\n      "
-    ":V_CODE, \r\n      :PRODUCER, \r\n      :IMPORTER \r\n    ) RETURNING ID INTO :ID; \r\n  "
-    "SUSPEND; \r\nEND ";
 
 // An empty text leaves its parameter null, so that an update keeps the stored value.
 TVariant TextOrNull(const std::string& s, size_t iMaxChars) {
@@ -74,7 +35,7 @@ TVariant TaxNumberOrNull(const TVariant& v) {
 
 bool IsLockConflict(const std::exception& e) {
     const auto* db = dynamic_cast<const EDbError*>(&e);
-    return db && db->SqlCode() == kLockConflictSqlCode;
+    return db && (db->SqlCode() == kLockConflictSqlCode || db->SqlCode() == kUpdateConflictSqlCode);
 }
 
 }  // namespace
@@ -128,7 +89,8 @@ void TEgaisIncomingWayBillJob::AddCounterPart(
             if (!IsLockConflict(e) || ++iConflicts > kLockConflictRetries) throw;
         }
         CheckForAbort();
-        // Only a conflict waits: another job holds the row, give it time to commit.
+        // Only a conflict waits (not a success): another job holds the row, give it time to
+        // commit.
         if (!bDone) std::this_thread::sleep_for(std::chrono::milliseconds(kRetryPauseMs));
     }
 }

@@ -51,8 +51,8 @@ public:
 
     // Inserts the counterpart of ClientRegId or updates it with every value given
     // (empty texts and empty or null Inn/Kpp leave the stored value); Result receives
-    // its ID. Runs on the caller's query and transaction; lock conflicts (SQL code -901)
-    // are tried again up to ten times, 100 ms apart.
+    // its ID. Runs on the caller's query and transaction; lock and update conflicts (SQL
+    // codes -901, -913) are tried again up to ten times, 100 ms apart.
     void AddCounterPart(TQuery& AQuery, const std::string& ClientRegId, const TVariant& Inn,
                         const TVariant& Kpp, const std::string& FullName,
                         const std::string& ShortName, const std::string& Country,

@@ -89,7 +89,9 @@ void SaveUnderFreeName(const std::string& AName, bool& AlreadyExists, const TWri
 
 }  // namespace
 
-TQorHttpJob::TQorHttpJob() { InitHttpObj(); }
+TQorHttpJob::TQorHttpJob() {
+    InitHttpObj();
+}
 
 TQorHttpJob::~TQorHttpJob() = default;
 
@@ -115,7 +117,9 @@ void TQorHttpJob::CheckForAbort() {
     TQorAbstractJob::CheckForAbort();
 }
 
-void TQorHttpJob::DoHttp() { CheckForAbort(); }
+void TQorHttpJob::DoHttp() {
+    CheckForAbort();
+}
 
 void TQorHttpJob::DeleteDocumentFromUtm(const std::string& sUrl) {
     Logger().Debug("TQorHttpJob.DeleteDocumentFromUtm ->");
@@ -202,8 +206,7 @@ std::string TQorJob::XmlFileName(const std::string& AName) {
     return name + ".xml";
 }
 
-void TQorJob::SaveXmlToFs(const TXmlDocument& AXml, const std::string& AName,
-                          bool& AlreadyExists) {
+void TQorJob::SaveXmlToFs(const TXmlDocument& AXml, const std::string& AName, bool& AlreadyExists) {
     SaveUnderFreeName(AName, AlreadyExists, [&](const fs::path& p) { AXml.save(p.string()); });
 }
 
@@ -212,8 +215,7 @@ void TQorJob::SaveXmlToFs(const TXmlDocument& AXml, const std::string& AName) {
     SaveXmlToFs(AXml, AName, already);
 }
 
-void TQorJob::SaveXmlToFs(const std::string& AXml, const std::string& AName,
-                          bool& AlreadyExists) {
+void TQorJob::SaveXmlToFs(const std::string& AXml, const std::string& AName, bool& AlreadyExists) {
     SaveUnderFreeName(AName, AlreadyExists, [&](const fs::path& p) {
         std::ofstream out(p, std::ios::binary | std::ios::trunc);
         out.write(AXml.data(), std::streamsize(AXml.size()));
@@ -225,5 +227,6 @@ void TQorJob::SaveXmlToFs(const std::string& AXml, const std::string& AName,
 void TQorJob::DebugSaveXml(const TXmlDocument& AXml, const std::string& AName) {
     fs::path folder = platform::ProgramFolder() / "Debug.XML";
     fs::create_directories(folder);
-    AXml.save((folder / (AName + "_" + std::to_string(platform::GetTickCount()) + ".xml")).string());
+    AXml.save(
+        (folder / (AName + "_" + std::to_string(platform::GetTickCount()) + ".xml")).string());
 }

@@ -11,7 +11,9 @@ constexpr uint32_t kListReadTimeoutMs = 90000;
 // have passed since the last news.
 constexpr int64_t kSameSizeNewsSeconds = 91;
 
-std::string UtmBaseUrl() { return "http://" + GetUtmHost() + ":" + GetUtmPort(); }
+std::string UtmBaseUrl() {
+    return "http://" + GetUtmHost() + ":" + GetUtmPort();
+}
 
 std::mutex gUtmBufferLock;  // guards gUtmBuffer (the pointer; the list locks itself)
 std::shared_ptr<TUTMBuffer> gUtmBuffer;
@@ -22,7 +24,9 @@ std::string IncomingDocsUrl(bool AsRefreshedUrl) {
     return UtmBaseUrl() + (AsRefreshedUrl ? "/opt/out?refresh=true" : "/opt/out");
 }
 
-std::string OutGoingUrl() { return UtmBaseUrl() + "/opt/in"; }
+std::string OutGoingUrl() {
+    return UtmBaseUrl() + "/opt/in";
+}
 
 std::string OutGoingDocsUrlEx(const std::string& sNameBase) {
     return UtmBaseUrl() + "/opt/in/" + sNameBase;
@@ -32,9 +36,13 @@ std::string OutGoingDocsUrl(bool AsAct) {
     return OutGoingDocsUrlEx(AsAct ? "WayBillAct" : "WayBill");
 }
 
-std::string OutgoingPartnerUrl() { return OutGoingDocsUrlEx("QueryClients_v2"); }
+std::string OutgoingPartnerUrl() {
+    return OutGoingDocsUrlEx("QueryClients_v2");
+}
 
-IBuffer NewBuffer() { return std::make_shared<TBuffer>(); }
+IBuffer NewBuffer() {
+    return std::make_shared<TBuffer>();
+}
 
 TUTMBuffer::TUTMBuffer(TClock clock) : FClock(clock ? std::move(clock) : TClock(&Now)) {}
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <thread>
 
 #include "IncomingEnv.h"
 #include "uIncomingWayBillJob.h"
@@ -33,6 +35,7 @@ constexpr const char* kProductsSql =
     "CAST(p.ALC_VOLUME AS VARCHAR(30)), p.V_CODE, c.CLIENTREG_ID FROM S_EGAIS_PRODUCT p "
     "LEFT JOIN S_EGAIS_COUNTERPART c ON c.ID = p.PRODUCER ORDER BY p.ALC_CODE";
 
+const TVariant none_;
 const std::string kMarkA = "22N00001XPEK1VN7QI911AA0312160022303ST5YOFLKF82YPIHDN5AHVAMOKD7C";
 const std::string kMark150 = std::string("2362") + std::string(145, '0');
 
@@ -251,6 +254,94 @@ TEST_F(IncomingWayBill, ABrokenWaybillLeavesNothingStaysInTheUtmAndTheNextOneIsS
         EXPECT_EQ(6, Count("RG_EGAIS_DOC_MARKS"));
         EXPECT_EQ(std::vector<std::string>{nextUrl}, RecordedLinks());
         EXPECT_EQ((std::vector<std::string>{badUrl, nextUrl}), Utm.IncomingUrls());
+    }
+}
+
+TEST_F(IncomingWayBill, StoredCounterpartsKeepWhatIsNotGivenAndProductsNeverChange) {
+    TEgaisIncomingWayBillJob job;
+    job.SetLimitJobRunningTime(990000);
+    job.DoBefore();
+    TQueryPtr q = GetQueryOrRaise(false, true);
+    std::string sLongName;
+    for (int i = 0; i < 200; ++i) sLongName += "Ж";
+    TVariant first, second, none;
+    job.AddCounterPart(*q, "020000000002", TVariant("7712345678"), TVariant("771201001"), sLongName,
+                       "Погреб", "643", "77", "", "", "", "", "", "", "г. Москва", "", first);
+    job.AddCounterPart(*q, "020000000002", none, TVariant(""), "ООО «Погреб»", "", "", "", "Москва",
+                       "", "", "", "", "", "", "0200000000", second);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ("020000000002|7712345678|771201001|ООО «Погреб»|Погреб|643|77|Москва|г. Москва|0200000000\n",
+              Rows("SELECT CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, "
+                   "CITY, DESCRIPTION, FSRAR_ID FROM S_EGAIS_COUNTERPART"));
+    // A name longer than its column is cut to its first 150 characters.
+    TVariant third;
+    job.AddCounterPart(*q, "020000000009", none, none, sLongName, "", "", "", "", "", "", "", "", "",
+                       "", "", third);
+    EXPECT_EQ(int64_t(150), Value("SELECT CHAR_LENGTH(FULL_NAME) FROM S_EGAIS_COUNTERPART WHERE "
+                                  "CLIENTREG_ID = '020000000009'").AsInt64());
+
+    TVariant product, again;
+    job.AddProduct(*q, "Водка «Тест»", "Тест", "0000000000000000001", "0.5", "40", "  200 ", first,
+                   product);
+    job.AddProduct(*q, "Другое имя", "", "0000000000000000001", "0.7", "38", "300", third, again);
+    EXPECT_EQ(product, again);
+    EXPECT_EQ("Водка «Тест»|Тест|0.5000|200\n",
+              Rows("SELECT FULL_NAME, SHORT_NAME, CAST(CAPACITY AS VARCHAR(20)), V_CODE FROM "
+                   "S_EGAIS_PRODUCT"));
+}
+
+// A lock held by another connection is waited out; eleven conflicts in a row give up.
+TEST_F(IncomingWayBill, ALockConflictIsTriedAgainUntilTheOtherTransactionEnds) {
+    TEgaisIncomingWayBillJob job;
+    job.SetLimitJobRunningTime(990000);
+    job.DoBefore();
+    TQueryPtr q = GetQueryOrRaise(false, true);
+    TVariant id;
+    job.AddCounterPart(*q, "020000000002", none_, none_, "ООО", "", "", "", "", "", "", "", "", "",
+                       "", "", id);
+    struct TLockingJob : TEgaisIncomingWayBillJob {
+        std::function<void()> OnCheck;
+        void CheckForAbort() override {
+            if (OnCheck) OnCheck();
+        }
+    };
+    for (bool bRelease : {true, false}) {
+        SCOPED_TRACE(bRelease ? "released after three conflicts" : "never released");
+        utmtest::TLatch locked, release;
+        std::thread holder([&] {
+            SetDbParams(Db->Params());
+            TQueryPtr h = GetQueryOrRaise(true, true);
+            h->SetSQL("UPDATE S_EGAIS_COUNTERPART SET CITY = 'x' WHERE CLIENTREG_ID = '020000000002'");
+            h->ExecQuery();
+            locked.Notify();
+            release.Wait(std::chrono::seconds(30));
+            h->Transaction().Rollback();
+            h.reset();
+            FreeDbProvider();
+        });
+        const bool bLocked = locked.Wait(std::chrono::seconds(30));
+        EXPECT_TRUE(bLocked);
+        TLockingJob locking;
+        int checks = 0;
+        locking.OnCheck = [&] {
+            if (++checks == 3 && bRelease) release.Notify();
+        };
+        TVariant result;
+        if (!bLocked) {
+            release.Notify();
+        } else if (bRelease) {
+            locking.AddCounterPart(*q, "020000000002", none_, none_, "ООО «Новое»", "", "", "", "",
+                                   "", "", "", "", "", "", "", result);
+            EXPECT_EQ(id, result);
+            EXPECT_EQ(4, checks);
+        } else {
+            EXPECT_THROW(locking.AddCounterPart(*q, "020000000002", none_, none_, "ООО «Новое»", "",
+                                                "", "", "", "", "", "", "", "", "", "", result),
+                         EDbError);
+            EXPECT_EQ(10, checks);  // the eleventh conflict is raised at once
+            release.Notify();
+        }
+        holder.join();
     }
 }
 

@@ -25,6 +25,16 @@ namespace utmtest {
 
 inline constexpr const char* kFsrarId = "010000000001";
 
+// A fault of the emulator, the other fields at their defaults.
+inline TUtmFault Fault(TUtmFaultMode mode, int status, std::chrono::milliseconds delay, int count) {
+    TUtmFault f;
+    f.Mode = mode;
+    f.Status = status;
+    f.Delay = delay;
+    f.Count = count;
+    return f;
+}
+
 // Starts the emulator and returns its port once it serves: a stop that comes before
 // its listener runs would be lost, and the stop would then wait for ever.
 inline int StartUtm(TUtmEmulator& utm) {
@@ -76,9 +86,10 @@ protected:
     }
     // A link recorded well before any run (the trigger keeps an explicit moment).
     static void RecordOldLink(const std::string& link, const std::string& fsrarId = kFsrarId) {
-        Exec("INSERT INTO S_EGAIS_UTM_LINKS (UTM_LINK, FSRAR_ID, LAST_MODIFIED) "
-             "VALUES (:P0, :P1, '2020-01-01 00:00:00')",
-             {link, fsrarId});
+        Exec(
+            "INSERT INTO S_EGAIS_UTM_LINKS (UTM_LINK, FSRAR_ID, LAST_MODIFIED) "
+            "VALUES (:P0, :P1, '2020-01-01 00:00:00')",
+            {link, fsrarId});
     }
     static std::vector<std::string> RecordedLinks() {
         std::vector<std::string> links;

@@ -59,10 +59,10 @@ TEST(HttpJobAbort, AStopRequestWinsOverTheTimeLimit) {
         uint32_t Elapsed;
         const char* Message;  // nullptr: no abort
     };
-    for (Case c : {Case{true, 5000, "Thread were stopped or terminated"},
-                   Case{true, 0, "Thread were stopped or terminated"},
-                   Case{false, 5000, "Unable to perform job on limit time"},
-                   Case{false, 100, nullptr}}) {
+    for (Case c :
+         {Case{true, 5000, "Thread were stopped or terminated"},
+          Case{true, 0, "Thread were stopped or terminated"},
+          Case{false, 5000, "Unable to perform job on limit time"}, Case{false, 100, nullptr}}) {
         TQorJobThread thread;  // never started: its stop flag is all that counts
         thread.SetStopped(c.Stopped);
         THttpTestJob job;
@@ -98,7 +98,7 @@ private:
 using HttpJob = UtmJobEnv;
 
 TEST_F(HttpJob, AStopRequestEndsASlowTransferAtOnce) {
-    Utm.SetFault({fmDelay, 500, 60s, -1});
+    Utm.SetFault(utmtest::Fault(fmDelay, 500, 60s, -1));
     TLatch inTransfer;
     auto job = std::make_unique<TWatchedRefreshJob>(inTransfer);
     job->SetLimitJobRunningTime(600000);
@@ -109,8 +109,9 @@ TEST_F(HttpJob, AStopRequestEndsASlowTransferAtOnce) {
     worker.Stop();
     // The answer would come after a minute; the stop ends the run long before.
     ASSERT_TRUE(worker.WaitForRuns(1, 3s));
-    EXPECT_NE(std::string::npos,
-              Log().find("TEgaisRefreshJob \r\n(EQorJobAbort - \"Thread were stopped or terminated\")"));
+    EXPECT_NE(
+        std::string::npos,
+        Log().find("TEgaisRefreshJob \r\n(EQorJobAbort - \"Thread were stopped or terminated\")"));
     IBuffer b = NewBuffer();
     EXPECT_EQ(-1, UTMBuffer()->ReadIncomingDocs(b));
 }
@@ -118,6 +119,7 @@ TEST_F(HttpJob, AStopRequestEndsASlowTransferAtOnce) {
 TEST_F(HttpJob, DeleteNeverRaisesAndLeavesTheStatus) {
     std::string url = Utm.PlaceIncoming("WayBill_v4", "<a/>");
     THttpTestJob job;
+    job.SetLimitJobRunningTime(600000);
     job.DoBefore();
     job.DeleteDocumentFromUtm(url);
     EXPECT_EQ(200, job.Http().ResponseCode());
@@ -199,8 +201,8 @@ TEST_F(LinkBook, ALinkTooLongForTheTableIsNotRecorded) {
 TEST_F(LinkBook, AMessageToTheBackOffice) {
     THttpTestJob job;
     job.SendMessageToBackOffice("Накладная \"42\" принята");
-    TQueryPtr q = Exec(
-        "SELECT SENDER, RECEIVER, SHORT_MESSAGE, MESSAGE_STATE FROM S_P_RMK_SHORT_MESSAGES");
+    TQueryPtr q =
+        Exec("SELECT SENDER, RECEIVER, SHORT_MESSAGE, MESSAGE_STATE FROM S_P_RMK_SHORT_MESSAGES");
     ASSERT_FALSE(q->Eof());
     EXPECT_EQ("QOR-service", q->Field(0).AsString());
     EXPECT_EQ("BackOffice", q->Field(1).AsString());
@@ -262,7 +264,8 @@ TEST_F(Archive, TakenNamesGetNumberedAndSentDocumentsGoToOptIn) {
     EXPECT_FALSE(sentTaken);
     std::vector<std::string> sent = FilesUnder(Home.Path(), "WayBill_v4_5");
     ASSERT_EQ(1u, sent.size());
-    EXPECT_TRUE(std::regex_match(sent[0], std::regex(R"(\d{4}/\d{2}/\d{2}/opt/in/WayBill_v4_5\.xml)")))
+    EXPECT_TRUE(
+        std::regex_match(sent[0], std::regex(R"(\d{4}/\d{2}/\d{2}/opt/in/WayBill_v4_5\.xml)")))
         << sent[0];
     EXPECT_EQ("<sent/>", qortest::ReadFile(Home.Path() / sent[0]));
 }

@@ -36,12 +36,11 @@ TEST_P(UtmUrls, AllResourcesHangOffTheConfiguredHostAndPort) {
     EXPECT_EQ(base + "/opt/in/QueryClients_v2", OutgoingPartnerUrl());
 }
 
-INSTANTIATE_TEST_SUITE_P(Settings, UtmUrls,
-                         ::testing::Values(UrlCase{"utm.shop.local", "8081",
-                                                   "http://utm.shop.local:8081"},
-                                           UrlCase{"10.0.0.7", std::nullopt, "http://10.0.0.7:8080"},
-                                           UrlCase{std::nullopt, std::nullopt,
-                                                   "http://localhost:8080"}));
+INSTANTIATE_TEST_SUITE_P(
+    Settings, UtmUrls,
+    ::testing::Values(UrlCase{"utm.shop.local", "8081", "http://utm.shop.local:8081"},
+                      UrlCase{"10.0.0.7", std::nullopt, "http://10.0.0.7:8080"},
+                      UrlCase{std::nullopt, std::nullopt, "http://localhost:8080"}));
 
 // The shared list against an in-process UTM, with a clock the test moves.
 class UtmList : public ::testing::Test {
@@ -76,7 +75,7 @@ TEST_F(UtmList, BeforeAnyListTheReadReturnsTheLastStatusAndLeavesTheBufferAlone)
     EXPECT_EQ(0, List.ReadIncomingDocs(b));
     EXPECT_EQ("untouched", b->Data());
 
-    Utm.SetFault({fmStatus, 503, {}, 1});
+    Utm.SetFault(utmtest::Fault(fmStatus, 503, std::chrono::milliseconds(0), 1));
     EXPECT_THROW(List.Refresh(Http), EHttpProtocolException);
     EXPECT_EQ(503, List.ReadIncomingDocs(b));
 
@@ -124,9 +123,9 @@ TEST_F(UtmList, AFailedRefreshKeepsTheListAndItsNewsMoment) {
     ASSERT_EQ(200, List.Refresh(Http));
     Utm.PlaceIncoming("Ticket", "<t/>");
     At(500);
-    Utm.SetFault({fmStatus, 500, {}, 1});
+    Utm.SetFault(utmtest::Fault(fmStatus, 500, std::chrono::milliseconds(0), 1));
     EXPECT_THROW(List.Refresh(Http), EHttpProtocolException);
-    Utm.SetFault({fmDrop, 500, {}, 1});
+    Utm.SetFault(utmtest::Fault(fmDrop, 500, std::chrono::milliseconds(0), 1));
     EXPECT_THROW(List.Refresh(Http), EHttpConnectionError);
 
     EXPECT_EQ(Start, List.LastNewsMoment());

@@ -190,7 +190,7 @@ TEST_F(UtmEmulatorTest, RefusesPostsWithoutWellFormedXmlFile) {
 }
 
 TEST_F(UtmEmulatorTest, StatusFaultHitsTheNextAnswersOnly) {
-    FUtm.SetFault({fmStatus, 503, {}, 2});
+    FUtm.SetFault({fmStatus, 503, {}, 2, ""});
     for (int i = 0; i < 2; ++i) {
         THttpResult r = PostXml(Url("/opt/in/Waybill_v4"), kWayBill);
         EXPECT_EQ(r.Status, 503);
@@ -202,7 +202,7 @@ TEST_F(UtmEmulatorTest, StatusFaultHitsTheNextAnswersOnly) {
 }
 
 TEST_F(UtmEmulatorTest, DelayOutlastsAShortClientTimeout) {
-    FUtm.SetFault({fmDelay, 0, std::chrono::milliseconds(60000), 1});
+    FUtm.SetFault({fmDelay, 0, std::chrono::milliseconds(60000), 1, ""});
     TRequest slow{"GET", Url("/opt/out"), {}, {}, {}, 300};
     EXPECT_EQ(Http(slow).Code, CURLE_OPERATION_TIMEDOUT);
     EXPECT_EQ(Get(Url("/opt/out")).Status, 200);
@@ -211,7 +211,7 @@ TEST_F(UtmEmulatorTest, DelayOutlastsAShortClientTimeout) {
 }
 
 TEST_F(UtmEmulatorTest, DroppedConnectionGetsNoAnswerAndStoresNothing) {
-    FUtm.SetFault({fmDrop, 0, {}, 1});
+    FUtm.SetFault({fmDrop, 0, {}, 1, ""});
     THttpResult r = PostXml(Url("/opt/in/Waybill_v4"), kWayBill);
     EXPECT_EQ(r.Code, CURLE_GOT_NOTHING);
     EXPECT_TRUE(FUtm.Posted().empty());
@@ -220,7 +220,7 @@ TEST_F(UtmEmulatorTest, DroppedConnectionGetsNoAnswerAndStoresNothing) {
 }
 
 TEST_F(UtmEmulatorTest, BodyCutShortAfterTheDocumentWasAccepted) {
-    FUtm.SetFault({fmCutShort, 0, {}, 1});
+    FUtm.SetFault({fmCutShort, 0, {}, 1, ""});
     THttpResult r = PostXml(Url("/opt/in/Waybill_v4"), kWayBill);
     EXPECT_EQ(r.Code, CURLE_PARTIAL_FILE);
     EXPECT_EQ(r.Status, 200);
@@ -289,7 +289,7 @@ TEST_F(UtmEmulatorTest, ConcurrentPostsGetDistinctIds) {
 // The program as the whole-program tests start it.
 TEST(UtmEmulatorProgram, PrintsItsPortServesAndStopsOnSigterm) {
     const std::string exe =
-        (qortest::BinaryDir() / "tools" / "utm-emulator" / "utm-emulator").string();
+        std::string(UTM_EMULATOR_EXE);
     ASSERT_EQ(access(exe.c_str(), X_OK), 0) << exe;
     int out[2];
     ASSERT_EQ(pipe(out), 0);

@@ -126,8 +126,10 @@ struct TUtmEmulator::TImpl {
     mutable std::mutex Lock;  // guards everything below
     std::condition_variable Wake;
     bool bStopping = false;
-    std::vector<TStoredDoc> Out;  // incoming documents for the client (/opt/out)
-    std::vector<TStoredDoc> In;  // documents posted by the client (/opt/in); ReplyId = transport id
+    // Keyed by the number in the address, which grows: the map keeps the order placed.
+    using TDocs = std::map<int, TStoredDoc>;
+    TDocs Out;  // incoming documents for the client (/opt/out)
+    TDocs In;   // documents posted by the client (/opt/in); ReplyId = transport id
     int NextOutN = 1;
     int NextInN = 1;
     std::map<std::string, int> BodyCounts;
@@ -158,9 +160,9 @@ struct TUtmEmulator::TImpl {
                s.substr(16, 4) + "-" + s.substr(20);
     }
 
-    std::string ListXml(const char* sSide, const std::vector<TStoredDoc>& docs) const {
+    std::string ListXml(const char* sSide, const TDocs& docs) const {
         std::string s = std::string(XML_HEAD) + "<A>";
-        for (const TStoredDoc& d : docs) {
+        for (const auto& [n, d] : docs) {
             s += "<url";
             if (!d.ReplyId.empty()) s += " replyId=\"" + Escape(d.ReplyId) + "\"";
             s += ">" + Escape(Url(sSide, d)) + "</url>";
@@ -230,16 +232,14 @@ struct TUtmEmulator::TImpl {
         res.set_content(ListXml("in", In), XML_TYPE);
     }
 
-    static std::vector<TStoredDoc>::iterator Find(std::vector<TStoredDoc>& docs,
-                                                  const httplib::Request& req) {
+    static TDocs::iterator Find(TDocs& docs, const httplib::Request& req) {
         const std::string sKind = req.matches[1];
         const int n = std::atoi(std::string(req.matches[2]).c_str());
-        for (auto it = docs.begin(); it != docs.end(); ++it)
-            if (it->Kind == sKind && it->N == n) return it;
-        return docs.end();
+        auto it = docs.find(n);
+        return it != docs.end() && it->second.Kind == sKind ? it : docs.end();
     }
 
-    void GetDoc(std::vector<TStoredDoc>& docs, const httplib::Request& req,
+    void GetDoc(TDocs& docs, const httplib::Request& req,
                 httplib::Response& res) {
         std::lock_guard<std::mutex> guard(Lock);
         auto it = Find(docs, req);
@@ -247,10 +247,10 @@ struct TUtmEmulator::TImpl {
             res.status = 404;
             return;
         }
-        res.set_content(it->Body, XML_TYPE);
+        res.set_content(it->second.Body, XML_TYPE);
     }
 
-    void DeleteDoc(std::vector<TStoredDoc>& docs, const httplib::Request& req,
+    void DeleteDoc(TDocs& docs, const httplib::Request& req,
                    httplib::Response& res) {
         std::lock_guard<std::mutex> guard(Lock);
         auto it = Find(docs, req);
@@ -298,7 +298,7 @@ struct TUtmEmulator::TImpl {
         }
         d.N = NextInN++;
         ++TransportCounts[d.ReplyId];
-        In.push_back(d);
+        In.emplace(d.N, d);
         res.set_content(std::string(XML_HEAD) + "<A><url>" + Escape(d.ReplyId) + "</url><sign>" +
                             Hex(128) + "</sign><ver>2</ver></A>",
                         XML_TYPE);
@@ -308,7 +308,7 @@ struct TUtmEmulator::TImpl {
                       const std::string& sReplyId) {
         std::lock_guard<std::mutex> guard(Lock);
         TStoredDoc d{sKind, sXml, sReplyId, NextOutN++, ""};
-        Out.push_back(d);
+        Out.emplace(d.N, d);
         return Url("out", d);
     }
 
@@ -325,7 +325,7 @@ struct TUtmEmulator::TImpl {
     void ControlPosted(const httplib::Request&, httplib::Response& res) {
         std::lock_guard<std::mutex> guard(Lock);
         std::string s = std::string(XML_HEAD) + "<posted>";
-        for (const TStoredDoc& d : In) {
+        for (const auto& [n, d] : In) {
             auto it = BodyCounts.find(d.Body);
             s += "<doc kind=\"" + Escape(d.Kind) + "\" transportId=\"" + Escape(d.ReplyId) +
                  "\" url=\"" + Escape(Url("in", d)) + "\" fileName=\"" + Escape(d.FileName) + "\" posts=\"" +
@@ -433,6 +433,8 @@ int TUtmEmulator::Start(int iPort) {
         pthread_sigmask(SIG_BLOCK, &set, nullptr);
         impl->Server.listen_after_bind();
     });
+    // A stop before the server's loop has begun would be lost and the join would hang.
+    while (!FImpl->Server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return port;
 }
 
@@ -463,14 +465,14 @@ std::string TUtmEmulator::PlaceIncoming(const std::string& sKind, const std::str
 std::vector<std::string> TUtmEmulator::IncomingUrls() const {
     std::lock_guard<std::mutex> guard(FImpl->Lock);
     std::vector<std::string> urls;
-    for (const auto& d : FImpl->Out) urls.push_back(FImpl->Url("out", d));
+    for (const auto& [n, d] : FImpl->Out) urls.push_back(FImpl->Url("out", d));
     return urls;
 }
 
 std::vector<TPostedDocument> TUtmEmulator::Posted() const {
     std::lock_guard<std::mutex> guard(FImpl->Lock);
     std::vector<TPostedDocument> posted;
-    for (const auto& d : FImpl->In)
+    for (const auto& [n, d] : FImpl->In)
         posted.push_back({d.Kind, d.Body, d.ReplyId, FImpl->Url("in", d), d.FileName});
     return posted;
 }
