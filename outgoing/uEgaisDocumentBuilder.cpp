@@ -51,33 +51,6 @@ const char* const cKindNames[] = {
 };
 constexpr int cKindCount = static_cast<int>(sizeof cKindNames / sizeof cKindNames[0]);
 
-// The prefixes bound for selections in every built document (the document keeps them
-// for whoever queries it later).
-const char* const cSelectionPrefixes[][2] = {
-    {"ns", "WB_DOC_SINGLE_01"},
-    {"c", "Common"},
-    {"oref", "ClientRef"},
-    {"pref", "ProductRef"},
-    {"wb", "TTNSingle"},
-    {"tc", "Ticket"},
-    {"wa", "ActTTNSingle"},
-    {"ctc", "ConfirmTicket"},
-    {"ar", "ActRejectSingle"},
-    {"au", "ActUsingSingle"},
-    {"ain", "ActInventorySingle"},
-    {"ainp", "ActInventoryPartialSingle"},
-    {"qp", "QueryParameters"},
-    {"rssp", "ReplySSP"},
-    {"rs", "ReplySpirit"},
-    {"rc", "ReplyClient"},
-    {"rap", "ReplyAP"},
-    {"rst", "ReplyRests"},
-    {"wbr", "TTNInformBReg"},
-    {"aint", "ActInventoryInformBReg"},
-    {"qf", "QueryFormAB"},
-    {"rfa", "ReplyFormA"},
-    {"rfb", "ReplyFormB"},
-};
 
 }  // namespace
 
@@ -106,12 +79,9 @@ std::string XmlValueText(const TVariant& Value) {
 void TDocBuilder::NewDocument() {
     FXml = TXmlDocument::Create();
     FXml.setProperty("SelectionLanguage", "XPath");
-    std::string sNamespaces;
-    for (const auto& decl : cSelectionPrefixes) {
-        if (!sNamespaces.empty()) sNamespaces += ' ';
-        sNamespaces += std::string("xmlns:") + decl[0] + "=\"" + EgaisNamespace(decl[1]) + "\"";
-    }
-    FXml.setProperty("SelectionNamespaces", sNamespaces);
+    // The EGAIS prefixes are bound in every query of a document anyway; the builder's
+    // own list is a part of them.
+    FXml.setProperty("SelectionNamespaces", EgaisSelectionNamespaces());
 }
 
 TXmlDocument TDocBuilder::BuildDocumentFromDb(TDocType DocType, int64_t DocId) {

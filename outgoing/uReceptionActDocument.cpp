@@ -6,72 +6,11 @@
 #include "uDateTime.h"
 #include "uDbProvider.h"
 #include "uEgaisDocumentBuilder.h"
+#include "uWaybillStatements.h"
 #include "uLogger.h"
 
 namespace {
 
-// The waybill's header, as the waybill bodies read it.
-const char* const cSqlActHead =
-    "SELECT \r\n"
-    "    h.*, \r\n"
-    "    COALESCE(h.PROTOCOL_VERSION, 1) as DocProtocolVersion, \r\n"
-    "    sh.INN AS shINN, \r\n"
-    "    sh.KPP AS shKPP , \r\n"
-    "    sh.FULL_NAME AS shFULL_NAME, \r\n"
-    "    sh.SHORT_NAME AS shSHORT_NAME, \r\n"
-    "    sh.COUNTRY AS shCOUNTRY, \r\n"
-    "    sh.REGION_CODE AS shREGION_CODE, \r\n"
-    "    sh.CITY AS shCITY, \r\n"
-    "    sh.HOUSE AS shHOUSE, \r\n"
-    "    sh.DESCRIPTION AS shDESCRIPTION, \r\n"
-    "    sh.POSTCODE AS shPOSTCODE, \r\n"
-    "    sh.BUILDING AS shBUILDING, \r\n"
-    "    sh.LITER AS shLITER, \r\n"
-    "    sh.CLIENTREG_ID AS shCLIENTREG_ID, \r\n"
-    "    sh.AREA AS shAREA, \r\n"
-    "    sh.PLACE AS shPLACE, \r\n"
-    "    sh.STREET AS shSTREET, \r\n"
-    "    sh.TYPE_PREFIX AS shTYPE_PREFIX, \r\n"
-    "    COALESCE(sh.PROTOCOL_VERSION, 1) as ShProtocolVersion, \r\n"
-    "    c.INN AS cINN, \r\n"
-    "    c.KPP AS cKPP, \r\n"
-    "    c.FULL_NAME AS cFULL_NAME, \r\n"
-    "    c.SHORT_NAME AS cSHORT_NAME, \r\n"
-    "    c.COUNTRY AS cCOUNTRY, \r\n"
-    "    c.REGION_CODE AS cREGION_CODE, \r\n"
-    "    c.CITY AS cCITY, \r\n"
-    "    c.HOUSE AS cHOUSE, \r\n"
-    "    c.DESCRIPTION AS cDESCRIPTION, \r\n"
-    "    c.POSTCODE AS cPOSTCODE, \r\n"
-    "    c.BUILDING AS cBUILDING, \r\n"
-    "    c.LITER AS cLITER, \r\n"
-    "    c.CLIENTREG_ID AS cCLIENTREG_ID, \r\n"
-    "    c.AREA AS cAREA, \r\n"
-    "    c.PLACE AS cPLACE, \r\n"
-    "    c.STREET AS cSTREET, \r\n"
-    "    c.TYPE_PREFIX AS cTYPE_PREFIX, \r\n"
-    "    sup.INN AS supINN, \r\n"
-    "    sup.KPP AS supKPP, \r\n"
-    "    sup.FULL_NAME AS supFULL_NAME, \r\n"
-    "    sup.SHORT_NAME AS supSHORT_NAME, \r\n"
-    "    sup.COUNTRY AS supCOUNTRY, \r\n"
-    "    sup.REGION_CODE AS supREGION_CODE, \r\n"
-    "    sup.CITY AS supCITY, \r\n"
-    "    sup.HOUSE AS supHOUSE, \r\n"
-    "    sup.DESCRIPTION AS supDESCRIPTION, \r\n"
-    "    sup.POSTCODE AS supPOSTCODE, \r\n"
-    "    sup.BUILDING AS supBUILDING, \r\n"
-    "    sup.LITER AS supLITER, \r\n"
-    "    sup.CLIENTREG_ID AS supCLIENTREG_ID, \r\n"
-    "    sup.AREA AS supAREA, \r\n"
-    "    sup.PLACE AS supPLACE, \r\n"
-    "    sup.STREET AS supSTREET, \r\n"
-    "    sup.TYPE_PREFIX AS supTYPE_PREFIX \r\n"
-    "FROM rg_egais_doc_head h \r\n"
-    "  LEFT JOIN S_EGAIS_COUNTERPART sh on sh.ID = h.SHIPPER \r\n"
-    "    LEFT JOIN S_EGAIS_COUNTERPART c on c.ID = h.CONSIGNEE \r\n"
-    "      LEFT JOIN S_EGAIS_COUNTERPART sup on sup.ID = h.SUPPLIER \r\n"
-    "WHERE h.ID = :ID ";
 
 const char* const cSqlActLines =
     "SELECT \r\n"
@@ -149,7 +88,7 @@ void TDocBuilder::BuildReceptionActBody(int iVersion, int iUtmDocType) {
     TXmlNode root = BodyRoot();
 
     TQueryPtr head;
-    Run(head, cSqlActHead, FDocId);
+    Run(head, cSqlWayBillHead, FDocId);
     // A header that is not there has no registration identifier either.
     const TVariant regId = head->Eof() ? TVariant() : head->FieldByName("WB_REG_ID");
     if (regId.IsNull()) {

@@ -5,10 +5,10 @@
 #include "uCounterpart.h"
 #include "uDbProvider.h"
 #include "uEgaisDocumentBuilder.h"
+#include "uWaybillStatements.h"
 #include "uLogger.h"
 
-namespace {
-
+// The waybill's header with its counterparties, as the waybill and act bodies read it.
 const char* const cSqlWayBillHead =
     "SELECT \r\n"
     "    h.*, \r\n"
@@ -70,6 +70,9 @@ const char* const cSqlWayBillHead =
     "    LEFT JOIN S_EGAIS_COUNTERPART c on c.ID = h.CONSIGNEE \r\n"
     "      LEFT JOIN S_EGAIS_COUNTERPART sup on sup.ID = h.SUPPLIER \r\n"
     "WHERE h.ID = :ID ";
+
+namespace {
+
 
 const char* const cSqlWayBillLines =
     "SELECT \r\n"
