@@ -138,6 +138,7 @@ struct TUtmEmulator::TImpl {
     TUtmFault Fault;
     int FaultLeft = 0;
     std::vector<std::string> RequestLog;
+    std::function<void(const TPostedDocument&)> OnPosted;
     std::mt19937_64 Random{std::random_device{}()};
 
     std::string Url(const char* sSide, const TStoredDoc& d) const {
@@ -285,23 +286,30 @@ struct TUtmEmulator::TImpl {
                             XML_TYPE);
             return;
         }
-        std::lock_guard<std::mutex> guard(Lock);
-        TStoredDoc d;
-        d.Kind = req.matches[1];
-        d.Body = sBody;
-        d.FileName = req.get_file_value("xml_file").filename;
-        if (!ForcedIds.empty()) {
-            d.ReplyId = ForcedIds.front();
-            ForcedIds.pop_front();
-        } else {
-            d.ReplyId = NewTransportId();
+        TPostedDocument posted;
+        std::function<void(const TPostedDocument&)> notify;
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            TStoredDoc d;
+            d.Kind = req.matches[1];
+            d.Body = sBody;
+            d.FileName = req.get_file_value("xml_file").filename;
+            if (!ForcedIds.empty()) {
+                d.ReplyId = ForcedIds.front();
+                ForcedIds.pop_front();
+            } else {
+                d.ReplyId = NewTransportId();
+            }
+            d.N = NextInN++;
+            ++TransportCounts[d.ReplyId];
+            In.emplace(d.N, d);
+            res.set_content(std::string(XML_HEAD) + "<A><url>" + Escape(d.ReplyId) +
+                                "</url><sign>" + Hex(128) + "</sign><ver>2</ver></A>",
+                            XML_TYPE);
+            posted = {d.Kind, d.Body, d.ReplyId, Url("in", d), d.FileName};
+            notify = OnPosted;
         }
-        d.N = NextInN++;
-        ++TransportCounts[d.ReplyId];
-        In.emplace(d.N, d);
-        res.set_content(std::string(XML_HEAD) + "<A><url>" + Escape(d.ReplyId) + "</url><sign>" +
-                            Hex(128) + "</sign><ver>2</ver></A>",
-                        XML_TYPE);
+        if (notify) notify(posted);
     }
 
     std::string Place(const std::string& sKind, const std::string& sXml,
@@ -492,6 +500,11 @@ int TUtmEmulator::TransportIdCount(const std::string& sTransportId) const {
 void TUtmEmulator::ForceNextTransportId(const std::string& sTransportId) {
     std::lock_guard<std::mutex> guard(FImpl->Lock);
     FImpl->ForcedIds.push_back(sTransportId);
+}
+
+void TUtmEmulator::SetOnPosted(std::function<void(const TPostedDocument&)> onPosted) {
+    std::lock_guard<std::mutex> guard(FImpl->Lock);
+    FImpl->OnPosted = std::move(onPosted);
 }
 
 std::vector<std::string> TUtmEmulator::Requests() const {

@@ -5,6 +5,7 @@
 // documents, read back what was posted and set faults (error status, slow answer,
 // dropped connection, body cut short). Thread-safe.
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,9 @@ public:
     int TransportIdCount(const std::string& sTransportId) const;
     // The next accepted post is answered with this id instead of a fresh one.
     void ForceNextTransportId(const std::string& sTransportId);
+    // Called after every accepted post with what was stored, on the server's thread and
+    // outside the emulator's lock (it may place documents); an empty function: none.
+    void SetOnPosted(std::function<void(const TPostedDocument&)> onPosted);
     // Every /opt request received, as "METHOD target", in order.
     std::vector<std::string> Requests() const;
 
