@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include "FbTestDb.h"
+#include "ProgramHome.h"
 #include "Process.h"
 #include "TcpRelay.h"
 #include "TestSupport.h"
@@ -18,22 +19,11 @@ constexpr const char* kLoaded = "Параметры работы успешно 
 // relay, which the test cuts and restores.
 class Program : public ::testing::Test {
 protected:
-    Program() : Db(qortest::FbLocation::Server) {
-        auto params = Db.ParamsViaPort(Relay.Port());
-        qortest::WriteFile(Home.Path() / "QorEgais.ini",
-                           "[DATABASE]\r\nDbName=" + params.DbName + "\r\nUser=" + params.User +
-                               "\r\nPassword=" + params.Password +
-                               "\r\n[QOR_SETTINGS]\r\nCYCLE_TIME=200\r\nLOG_LEVEL=DEBUG\r\n");
-    }
-    std::unique_ptr<qortest::Process> Start() {
-        return std::make_unique<qortest::Process>(
-            QOREGAIS_EXE, std::vector<std::string>{},
-            std::map<std::string, std::string>{{"QOREGAIS_HOME", Home.Path().string()},
-                                               {"QOREGAIS_RUNTIME_DIR", Home.Path().string()}});
-    }
-    std::string Log() const { return (Home.Path() / "LOG" / "QorEgais.log").string(); }
+    Program() : Db(qortest::FbLocation::Server), Home(Db.ParamsViaPort(Relay.Port()), {}) {}
+    std::unique_ptr<qortest::Process> Start() { return Home.Start(); }
+    std::string Log() const { return Home.Log(); }
     bool LogShows(const std::string& text, std::chrono::milliseconds timeout = 20s) const {
-        return qortest::WaitForFileText(Log(), text, timeout);
+        return Home.LogShows(text, timeout);
     }
     // Byte 0 of the status channel in the program's runtime folder.
     int StatusByte() const {
@@ -54,9 +44,9 @@ protected:
         return at;
     }
 
-    qortest::TempDir Home;
     qortest::FbTestDb Db;
     qortest::TcpRelay Relay;
+    qortest::ProgramHome Home;
 };
 
 TEST_F(Program, RetriesUntilTheDatabaseIsReachableThenStopsOnSigterm) {
