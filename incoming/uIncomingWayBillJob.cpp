@@ -155,15 +155,20 @@ bool TEgaisIncomingWayBillJob::LoadWayBillV2(const std::string& sURL) { return L
 bool TEgaisIncomingWayBillJob::LoadWayBill(const std::string& sURL, int iVersion) {
     if (UrlMarkedForDelete(sURL)) return false;
     Logger().Debug("TEgaisIncomingWayBillJob.Http.Get(" + sURL + ")");
+    std::optional<TXmlDocument> xml = FetchWayBill(sURL);
+    return xml && StoreWayBill(*xml, sURL, iVersion);
+}
+
+std::optional<TXmlDocument> TEgaisIncomingWayBillJob::FetchWayBill(const std::string& sURL) {
     IBuffer buffer = NewBuffer();
     try {
         buffer->Data() = FHttp->Get(sURL);
     } catch (const EHttpProtocolException& e) {
         Logger().Debug("TEgaisIncomingWayBillJob: Не удалось прочитать " + sURL +
                        ". Код ошибки: " + std::to_string(e.ErrorCode()));
-        return false;
+        return std::nullopt;
     }
-    return StoreWayBill(LoadXmlFrom(buffer->Data()), sURL, iVersion);
+    return LoadXmlFrom(buffer->Data());
 }
 
 bool TEgaisIncomingWayBillJob::StoreWayBill(const TXmlDocument& Xml, const std::string& sURL,

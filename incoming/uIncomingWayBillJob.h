@@ -5,6 +5,7 @@
 // registrations and excise marks, in one transaction together with the mark of the
 // UTM address, so that a UTM document is stored once or not at all.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,8 @@ protected:
 
 private:
     bool LoadWayBill(const std::string& sURL, int iVersion);
+    // The document at sURL, or nothing when the UTM answers with an error status (logged).
+    std::optional<TXmlDocument> FetchWayBill(const std::string& sURL);
     // Stores what the storing stage needs in one transaction; logs and swallows every
     // error but the abort.
     bool StoreDocument(const std::string& sURL, const TWayBillHead& Head,

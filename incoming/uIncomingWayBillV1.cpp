@@ -53,15 +53,9 @@ struct TFlatParty {
 
 bool TEgaisIncomingWayBillJob::LoadWayBillV1(const std::string& sURL) {
     if (UrlMarkedForDelete(sURL)) return true;
-    IBuffer buffer = NewBuffer();
-    try {
-        buffer->Data() = FHttp->Get(sURL);
-    } catch (const EHttpProtocolException& e) {
-        Logger().Debug("TEgaisIncomingWayBillJob: Не удалось прочитать " + sURL +
-                       ". Код ошибки: " + std::to_string(e.ErrorCode()));
-        return true;
-    }
-    TXmlDocument xml = LoadXmlFrom(buffer->Data());
+    std::optional<TXmlDocument> fetched = FetchWayBill(sURL);
+    if (!fetched) return true;
+    TXmlDocument xml = *fetched;
 
     TWayBillHead head;
     TXmlNode identity = xml.selectSingleNode("//ns:WayBill/wb:Identity");
