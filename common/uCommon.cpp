@@ -24,7 +24,7 @@ bool SameText(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-std::string_view Trim(std::string_view s) {
+std::string_view TrimView(std::string_view s) {
     while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
     while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
     return s;
@@ -50,12 +50,12 @@ auto FindLine(std::string_view name) {
 void MergeSettingKey(TIniFile& ini, const std::string& key, const std::string& iniDefault,
                      const std::string& fallback) {
     std::string value = ini.ReadString(kSettingsSection, key, iniDefault);
-    if (!Trim(value).empty()) {
+    if (!TrimView(value).empty()) {
         SetSettingProperty(key, value);
         return;
     }
     auto fromDb = GetSettingProperty(key);
-    if (fromDb && !Trim(*fromDb).empty())
+    if (fromDb && !TrimView(*fromDb).empty())
         ini.WriteString(kSettingsSection, key, *fromDb);
     else
         ini.WriteString(kSettingsSection, key, fallback);
@@ -191,7 +191,7 @@ int VarToIntDef(const TVariant& v, int aDefault) {
 double StrToDouble(const std::string& sValue) {
     // The service's decimal separator is "."; a text written with "," is read by
     // swapping the separators, whatever the process locale says.
-    std::string_view text = Trim(sValue);
+    std::string_view text = TrimView(sValue);
     double value = 0;
     if (ParseDouble(text, value)) return value;
     std::string swapped(text);
@@ -213,3 +213,5 @@ uint32_t CRC32(const std::string& buffer) {
     for (unsigned char b : buffer) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
 }
+
+std::string Trim(const std::string& s) { return std::string(TrimView(s)); }

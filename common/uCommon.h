@@ -114,6 +114,9 @@ std::string GetUtmPort();
 // Applies LOG_LEVEL to the log when the setting is present.
 void UpdateLogParams();
 
+// The text without its leading and trailing blanks and control characters.
+std::string Trim(const std::string& s);
+
 // aDefault for null, else the value as an integer (a failed conversion raises).
 int VarToIntDef(const TVariant& v, int aDefault);
 // Accepts "." or "," as the decimal separator; raises EConvertError otherwise.

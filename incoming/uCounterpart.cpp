@@ -1,13 +1,8 @@
+#include "uCommon.h"
 #include "uCounterpart.h"
 
 namespace {
 
-std::string TrimBlanks(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    const auto last = s.find_last_not_of(" \t\r\n");
-    return s.substr(first, last - first + 1);
-}
 
 TXmlNode AppendText(TXmlDocument& Xml, TXmlNode parent, const std::string& sName,
                     const std::string& sValue) {
@@ -82,7 +77,7 @@ bool AddCounterpartToXml(TXmlDocument& Xml, TXmlNode RootNode,
     if (!sShortName.empty()) AppendText(Xml, record, "oref:ShortName", sShortName);
 
     // Foreign counterparties carry no Russian region; "00" means none.
-    const std::string sRegionTrimmed = TrimBlanks(sRegionCode);
+    const std::string sRegionTrimmed = Trim(sRegionCode);
     const bool bRegion = !sRegionTrimmed.empty() && sRegionTrimmed != "00" &&
                          sOrgPrefix != "FO" && sOrgPrefix != "TS";
     if (!sCountryCode.empty() || !sRegionCode.empty() || !sDescription.empty()) {

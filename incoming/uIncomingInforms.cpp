@@ -1,5 +1,6 @@
 // Form A and Form B registrations and excise marks of the positions of an incoming
 // waybill, stored inside the waybill's transaction.
+#include "uCommon.h"
 #include "uDbProvider.h"
 #include "uIncomingText.h"
 #include "uIncomingWayBillJob.h"
@@ -110,7 +111,7 @@ void TEgaisIncomingWayBillJob::AddInformsV3(TWayBillStatements& Q, const TXmlNod
         if (!amcList) continue;
         for (TXmlNode amc = amcList.firstChild(); amc; amc = amc.nextSibling()) {
             if (amc.nodeType() != ntElement) continue;
-            const std::string sMark = TrimText(amc.text());
+            const std::string sMark = Trim(amc.text());
             if (sMark.empty()) continue;
             Logger().Debug("Добавим акцизную марку \"" + sMark + "\"");
             mark.Close();

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "uCommon.h"
 #include "uIncomingText.h"
 #include "uIncomingWayBillJob.h"
 #include "uLogger.h"
@@ -10,7 +11,6 @@
 
 using incoming::kAddCounterPartSql;
 using incoming::kAddProductSql;
-using incoming::TrimText;
 using incoming::Utf8Left;
 
 namespace {
@@ -114,7 +114,7 @@ void TEgaisIncomingWayBillJob::AddProduct(TQuery& AQuery, const std::string& Ful
     // The texts go as they are: the database converts them, "." being the separator.
     AQuery.SetParam("CAPACITY", Capacity.empty() ? TVariant::Null() : TVariant(Capacity));
     AQuery.SetParam("ALC_VOLUME", AlcVolume.empty() ? TVariant::Null() : TVariant(AlcVolume));
-    AQuery.SetParam("V_CODE", TrimText(Utf8Left(VCode, 10)));
+    AQuery.SetParam("V_CODE", Trim(Utf8Left(VCode, 10)));
     AQuery.SetParam("PRODUCER", Producer);
     AQuery.ExecQuery();
     TVariant id = AQuery.Eof() ? TVariant::Null() : AQuery.FieldByName("ID");

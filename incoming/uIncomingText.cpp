@@ -36,13 +36,6 @@ std::string Utf8HeadAndTail(const std::string& s, size_t n) {
     return s.substr(0, OffsetOfChar(s, n)) + s.substr(OffsetOfChar(s, length - n));
 }
 
-std::string TrimText(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return s.substr(b, e - b);
-}
-
 std::string UpperAscii(std::string s) {
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

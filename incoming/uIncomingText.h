@@ -14,8 +14,6 @@ size_t Utf8Length(const std::string& s);
 // The first n characters followed by the last n characters when the text is longer
 // than 2n characters; otherwise the text itself.
 std::string Utf8HeadAndTail(const std::string& s, size_t n);
-// Without leading and trailing characters up to and including the blank.
-std::string TrimText(const std::string& s);
 // a-z become A-Z; every other byte stays.
 std::string UpperAscii(std::string s);
 bool Contains(const std::string& s, const std::string& part);

@@ -136,7 +136,7 @@ struct TTicketState {
     TXmlNode Node(const std::string& sXPath) const { return Xml.selectSingleNode(sXPath); }
     std::string Trimmed(const std::string& sXPath) const {
         TXmlNode n = Node(sXPath);
-        return n ? TrimText(n.text()) : std::string();
+        return n ? Trim(n.text()) : std::string();
     }
 };
 
@@ -181,7 +181,7 @@ int TEgaisIncomingTicketJob::UidIndex(const std::vector<TVariousFieldItem>& Uids
 }
 
 int64_t TEgaisIncomingTicketJob::UrlID(const std::string& sURL) {
-    std::string s = TrimText(sURL);
+    std::string s = Trim(sURL);
     const size_t slash = s.rfind('/');
     if (slash != std::string::npos) s = s.substr(slash + 1);
     int64_t v = -1;
@@ -410,7 +410,7 @@ void TEgaisIncomingTicketJob::ActTicket(TTicketState& t) {
         Logger().Debug(kLog + std::string("не удалось узнать ID акта ") + sAct + " " + t.Url);
         return;
     }
-    const std::string sIdentity = TrimText(identity.text());
+    const std::string sIdentity = Trim(identity.text());
     if (!sIdentity.empty()) {
         if (!TryStrToInt64(sIdentity, t.iDocID)) {
             Logger().Debug(kLog + Q + sIdentity + Q + " - неправильный ID акта " + sAct + " " + t.Url);

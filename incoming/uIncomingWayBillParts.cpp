@@ -10,7 +10,7 @@
 namespace incoming {
 
 TVariant PositionIdOf(const std::string& sIdentity) {
-    const std::string s = TrimText(sIdentity);
+    const std::string s = Trim(sIdentity);
     int64_t v = 0;
     if (TryStrToInt64(s, v) && v >= INT32_MIN && v <= INT32_MAX) return TVariant(v);
     return TVariant(int64_t(static_cast<int32_t>(CRC32(s))));
@@ -26,7 +26,7 @@ TVariant PriceOf(const TVariant& price) {
 TVariant TranTypeOf(const TVariant& tranType) {
     if (tranType.IsNull()) return tranType;
     int64_t v = 0;
-    if (TryStrToInt64(TrimText(tranType.AsString()), v)) return TVariant(v);
+    if (TryStrToInt64(Trim(tranType.AsString()), v)) return TVariant(v);
     Logger().Debug(">> Неправильный тип транспорнтной компании: " + tranType.AsString());
     return TVariant("0");
 }

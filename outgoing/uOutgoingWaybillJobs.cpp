@@ -157,12 +157,6 @@ const char* const kQueueFormAQuery =
     "where inform1_id=:INFORM_ID) )\r\n"
     " RETURNING ID";
 
-std::string Trimmed(const std::string& s) {
-    const char* ws = " \t\r\n";
-    size_t b = s.find_first_not_of(ws);
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(ws) - b + 1);
-}
 
 }  // namespace
 
@@ -296,7 +290,7 @@ void TInformAUpdateJob::DoJob() {
     for (; !informs->Eof(); informs->Next()) {
         CheckForAbort();
         const std::string sId = informs->FieldByName("ID").AsString();
-        const std::string sRegId = Trimmed(informs->FieldByName("INFORM_REG_ID").AsString());
+        const std::string sRegId = Trim(informs->FieldByName("INFORM_REG_ID").AsString());
         if (sRegId.empty()) {
             Logger().Error("TInformAUpdateJob: У справки с ID=" + sId +
                            " отсутствует идентификатор ЕГАИС. Пропускаем.");

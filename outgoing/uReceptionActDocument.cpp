@@ -38,12 +38,6 @@ const char* const cSqlConfirmHead =
     "FROM rg_egais_doc_head h \r\n"
     "WHERE h.ID = :ID AND UTM_DOC_TYPE = 6";
 
-std::string TrimBlanks(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    const auto last = s.find_last_not_of(" \t\r\n");
-    return s.substr(first, last - first + 1);
-}
 
 // Runs the statement for the ID, reusing the query of an earlier line.
 void Run(TQueryPtr& q, const char* sSql, int64_t iId) {
@@ -145,7 +139,7 @@ void TDocBuilder::BuildReceptionActBody(int iVersion, int iUtmDocType) {
                     "Для некоторых позиций накладной нет справок Б. Нет возможности отправить "
                     "акт расхождений.");
             for (; !formB->Eof(); formB->Next()) {
-                if (TrimBlanks(Column(*formB, "INFORM_TYPE")) != "B") continue;
+                if (Trim(Column(*formB, "INFORM_TYPE")) != "B") continue;
                 const std::string sRegId = Column(*formB, "INFORM_REG_ID");
                 TXmlNode informB =
                     FXml.createElement(iVersion == 1 ? "wa:InformBRegId" : "wa:InformF2RegId");

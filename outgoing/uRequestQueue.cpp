@@ -44,12 +44,6 @@ const char* const kLockRequest =
 
 const char* const kLockHeader = "SELECT * FROM RG_EGAIS_DOC_HEAD WHERE ID = :ID WITH LOCK ";
 
-std::string Trimmed(const std::string& s) {
-    const char* ws = " \t\r\n";
-    size_t b = s.find_first_not_of(ws);
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(ws) - b + 1);
-}
 
 TVariant Optional(const std::optional<int>& v) { return v ? TVariant(*v) : TVariant(); }
 
@@ -234,7 +228,7 @@ void TOutgoingRequestJob::Post(const TOutgoingDocument& target, const TXmlDocume
     resultText = "Документ успешно отправлен на сервер ЕГАИС.";
     try {
         TXmlNode url = LoadXmlFrom(answer).selectSingleNode("//url[1]");
-        std::string sent = url ? Trimmed(url.text()) : "";
+        std::string sent = url ? Trim(url.text()) : "";
         if (sent.empty()) throw EQorJobException(FRow.UidNotFoundText);
         uid = sent;
         try {

@@ -137,12 +137,6 @@ const char* const cSqlWayBillMarks =
     "WHERE (CHAR_LENGTH(MARK_CODE) > 67) AND (EGAIS_DOC_TABLE_ID = :ID) \r\n"
     "ORDER BY ID ";
 
-std::string TrimBlanks(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    const auto last = s.find_last_not_of(" \t\r\n");
-    return s.substr(first, last - first + 1);
-}
 
 size_t Utf8Length(const std::string& s) {
     size_t n = 0;
@@ -159,7 +153,7 @@ public:
     bool IsNull(const std::string& sName) const { return Value(sName).IsNull(); }
     std::string Text(const std::string& sName) const { return XmlValueText(Value(sName)); }
     // Not NULL and not blank.
-    bool IsSet(const std::string& sName) const { return !TrimBlanks(Text(sName)).empty(); }
+    bool IsSet(const std::string& sName) const { return !Trim(Text(sName)).empty(); }
 
 private:
     const TQuery& FQuery;
@@ -301,8 +295,8 @@ void TWayBillBody::Header(TXmlNode wb, const TRow& head) {
 void TWayBillBody::Transport(TXmlNode header, const TRow& head) {
     TXmlNode transport = Element(header, "wb:Transport");
     if (FVersion == 4) {
-        const std::string sShipperInn = TrimBlanks(head.Text("shINN"));
-        const std::string sConsigneeInn = TrimBlanks(head.Text("cINN"));
+        const std::string sShipperInn = Trim(head.Text("shINN"));
+        const std::string sConsigneeInn = Trim(head.Text("cINN"));
         if (sShipperInn == sConsigneeInn)
             Text(transport, "wb:ChangeOwnership", "NotChange");
         else if (!sShipperInn.empty() && !sConsigneeInn.empty())
@@ -460,7 +454,7 @@ void TWayBillBody::Certificates(TXmlNode position, const TRow& line,
     TXmlNode informB;  // the position's Form B container, made by its first row
     for (; !FInforms->Eof(); FInforms->Next()) {
         const TRow inform(*FInforms);
-        const std::string sType = TrimBlanks(inform.Text("INFORM_TYPE"));
+        const std::string sType = Trim(inform.Text("INFORM_TYPE"));
         const std::string sRegId = inform.Text("INFORM_REG_ID");
         if (sType == "A") {
             if (FVersion >= 3)
