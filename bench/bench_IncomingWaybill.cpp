@@ -10,6 +10,7 @@
 #include "FbTestDb.h"
 #include "uCommon.h"
 #include "uDbProvider.h"
+#include "uEgaisStorage.h"
 #include "uIncomingWayBillJob.h"
 #include "uLogger.h"
 #include "uWayBillStatements.h"
@@ -84,7 +85,7 @@ TBenchDb& BenchDb() {
 }
 
 void Clean() {
-    TQueryPtr q = GetQueryOrRaise(false, true);
+    TQueryPtr q = NewQuery(TTxMode::Short);
     for (const char* table : {"RG_EGAIS_DOC_MARKS", "RG_EGAIS_DOC_TABLE", "RG_EGAIS_DOC_HEAD",
                               "S_EGAIS_INFORMS", "S_EGAIS_PRODUCT", "S_EGAIS_COUNTERPART",
                               "S_EGAIS_UTM_LINKS"}) {
@@ -107,7 +108,7 @@ void BM_StoreWaybillV4(benchmark::State& state) {
         job.StoreWayBill(xml, "http://127.0.0.1:8080/opt/out/WayBill_v4/" + std::to_string(++n), 4);
         job.DoAfter();
     }
-    TQueryPtr q = GetQueryOrRaise(false, true);
+    TQueryPtr q = NewQuery(TTxMode::Short);
     q->SetSQL("SELECT COUNT(*) FROM RG_EGAIS_DOC_MARKS");
     q->ExecQuery();
     state.counters["marks"] = double(q->Field(0).AsInt64());
@@ -123,7 +124,7 @@ void BM_BareStatements(benchmark::State& state) {
         state.ResumeTiming();
         GetDbProvider().LockConnection();
         auto prepared = [](const char* sql) {
-            TQueryPtr q = GetQueryOrRaise(true, false);
+            TQueryPtr q = NewQuery(TTxMode::Long, TTxOwner::Connection);
             q->SetSQL(sql);
             q->Prepare();
             return q;

@@ -19,7 +19,7 @@ namespace {
 constexpr const char* kFsrarId = "010000000001";
 
 void RecordLinks(const std::vector<std::string>& links) {
-    TQueryPtr q = GetQueryOrRaise(true, false);
+    TQueryPtr q = NewQuery(TTxMode::Long, TTxOwner::Connection);
     q->SetSQL(
         "INSERT INTO S_EGAIS_UTM_LINKS (UTM_LINK, FSRAR_ID, LAST_MODIFIED) "
         "VALUES (:L, :F, '2020-01-01 00:00:00')");

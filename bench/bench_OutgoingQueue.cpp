@@ -42,7 +42,7 @@ struct QueueWorld {
     }
     // Opens every request again and forgets the posts.
     void Reopen() {
-        TQueryPtr q = GetQueryOrRaise(true, true);
+        TQueryPtr q = NewQuery(TTxMode::Long);
         q->SetSQL("UPDATE S_EGAIS_REQUEST SET COMPLETE_FLAG = 0");
         q->ExecQuery();
         q->Close();

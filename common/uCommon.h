@@ -43,6 +43,15 @@ inline constexpr std::array<std::string_view, 27> DEBUG_FLAGS = {"DictionaryDebu
                                                                  "EgaisServiceQueryDebugSave",
                                                                  "EgaisMarkCodesActDebugSave"};
 
+// A small record the jobs keep lists of.
+struct TVariousFieldItem {
+    int64_t Id = 0;
+    int IntValue = 0;
+    int IntValue1 = 0;
+    std::string StringValue;
+    std::string StringValue1;
+};
+
 struct TTaskFlag {
     std::string_view Key;
     std::string_view Default;  // "1" or "0"; every value other than the opposite counts as this

@@ -120,15 +120,26 @@ void TDbProvider::UnlockConnection() {
 
 TQueryPtr TDbProvider::GetQuery(bool UseLongTransaction, bool UseNewTransaction) {
     try {
-        auto conn = FImpl->Acquire(true);
-        conn->Connect();
-        auto query = std::make_unique<fb::TFbQuery>(conn, UseNewTransaction, !UseLongTransaction);
-        if (UseLongTransaction && !query->Transaction().Active())
-            query->Transaction().StartTransaction();
-        return query;
+        return OpenQuery(UseLongTransaction ? TTxMode::Long : TTxMode::Short,
+                         UseNewTransaction ? TTxOwner::Query : TTxOwner::Connection);
     } catch (const std::exception&) {
         return nullptr;  // the caller treats nil as failure; nothing is reported here
     }
+}
+
+TQueryPtr TDbProvider::OpenQuery(TTxMode mode, TTxOwner owner) {
+    auto conn = FImpl->Acquire(true);
+    conn->Connect();
+    auto query = std::make_unique<fb::TFbQuery>(conn, owner == TTxOwner::Query,
+                                                mode == TTxMode::Short);
+    if (mode == TTxMode::Long && !query->Transaction().Active())
+        query->Transaction().StartTransaction();
+    return query;
+}
+
+TQueryPtr TDbProvider::QueryIn(TQuery& owner) {
+    auto& fbOwner = dynamic_cast<fb::TFbQuery&>(owner);
+    return std::make_unique<fb::TFbQuery>(fbOwner.ConnectionPtr(), fbOwner.FbTransaction());
 }
 
 TQueryPtr TDbProvider::GetQuery(const std::string& aSQL,
@@ -256,8 +267,74 @@ std::string UNPACK_STR(const std::string& sSrc) {
     return result;
 }
 
-TQueryPtr GetQueryOrRaise(bool UseLongTransaction, bool UseNewTransaction) {
-    TQueryPtr query = GetDbProvider().GetQuery(UseLongTransaction, UseNewTransaction);
-    if (!query) throw EDbProviderException("Unable to get query");
-    return query;
+TQueryPtr NewQuery(TTxMode mode, TTxOwner owner) {
+    return GetDbProvider().OpenQuery(mode, owner);
 }
+
+TQuery& TQuery::Run(const std::string& sql, TSqlParams params) {
+    Close();
+    SetSQL(sql);
+    for (const auto& [name, value] : params) SetParam(name, value);
+    ExecQuery();
+    return *this;
+}
+
+TVariant TQuery::Value(const std::string& sql, TSqlParams params) {
+    Run(sql, params);
+    return Eof() || FieldCount() == 0 ? TVariant::Null() : Field(0);
+}
+
+std::optional<int64_t> TQuery::Int64(const std::string& name) const {
+    const TVariant v = FieldByName(name);
+    return v.IsNull() ? std::nullopt : std::optional<int64_t>(v.AsInt64());
+}
+
+std::string TQuery::Text(const std::string& name) const { return FieldByName(name).AsString(); }
+
+std::optional<TDateTime> TQuery::Date(const std::string& name) const {
+    const TVariant v = FieldByName(name);
+    return v.IsNull() ? std::nullopt : std::optional<TDateTime>(v.AsDateTime());
+}
+
+TDbTransaction::TDbTransaction() : FOwner(NewQuery(TTxMode::Long)) {}
+
+TDbTransaction::~TDbTransaction() {
+    try {
+        Rollback();
+    } catch (const std::exception& e) {
+        Logger().Debug("TDbTransaction", e);
+    }
+}
+
+TQuery& TDbTransaction::Statement(const std::string& sql) {
+    TQueryPtr& q = FStatements[sql];
+    if (!q) {
+        q = GetDbProvider().QueryIn(*FOwner);
+        q->SetSQL(sql);
+    }
+    return *q;
+}
+
+TQuery& TDbTransaction::Run(const std::string& sql, TSqlParams params) {
+    return Statement(sql).Run(sql, params);
+}
+
+TVariant TDbTransaction::Value(const std::string& sql, TSqlParams params) {
+    return Statement(sql).Value(sql, params);
+}
+
+void TDbTransaction::CloseAll() {
+    for (auto& [sql, q] : FStatements) q->Close();
+}
+
+void TDbTransaction::Commit() {
+    CloseAll();
+    if (Active()) FOwner->Transaction().Commit();
+}
+
+void TDbTransaction::Rollback() {
+    CloseAll();
+    if (Active()) FOwner->Transaction().Rollback();
+}
+
+bool TDbTransaction::Active() const { return FOwner->Transaction().Active(); }

@@ -3,9 +3,13 @@
 // for a query gets its own connection, found again by its thread identifier; the
 // caller owns every query it is given.
 #include <cstdint>
+#include <initializer_list>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Exception.h"
@@ -35,6 +39,21 @@ private:
 bool IsConnectionLostError(const std::exception& e);
 
 class TConnection;
+
+// How a query's statements are committed.
+enum class TTxMode {
+    Short,  // every execution runs in a transaction of its own, committed at once
+    Long,   // one transaction, started with the query, until Commit or Rollback
+};
+
+// Whose transaction a query runs in.
+enum class TTxOwner {
+    Query,       // the query's own, rolled back with the query unless committed
+    Connection,  // the connection's default one, shared by the thread's such queries
+};
+
+// Named parameters of a statement: {{"ID", 42}, {"NAME", "x"}}.
+using TSqlParams = std::initializer_list<std::pair<const char*, TVariant>>;
 
 class TTransaction {
 public:
@@ -84,6 +103,17 @@ public:
     // The query's transaction: its own when created with a new transaction, else the
     // connection's default transaction.
     virtual TTransaction& Transaction() = 0;
+
+    // Closes the query, sets the statement (kept prepared when the text is the same as
+    // before), binds the parameters and executes it; the query is then on its first row.
+    TQuery& Run(const std::string& sql, TSqlParams params = {});
+    // The first column of the first row Run gives, or null when there is no row.
+    TVariant Value(const std::string& sql, TSqlParams params = {});
+
+    // Typed reads of a column of the current row; a null value gives nullopt or "".
+    std::optional<int64_t> Int64(const std::string& name) const;
+    std::string Text(const std::string& name) const;
+    std::optional<TDateTime> Date(const std::string& name) const;
 };
 
 using TQueryPtr = std::unique_ptr<TQuery>;
@@ -113,6 +143,11 @@ public:
     void UnlockConnection();
 
     TQueryPtr GetQuery(bool UseLongTransaction, bool UseNewTransaction);
+    // The same, but a failure raises EDbProviderException with the reason.
+    TQueryPtr OpenQuery(TTxMode mode, TTxOwner owner);
+    // A query of the calling thread's connection in the transaction of another of its
+    // queries, which must outlive it.
+    TQueryPtr QueryIn(TQuery& owner);
     TQueryPtr GetQuery(const std::string& aSQL, const std::vector<std::string>& aParamNames,
                        const std::vector<TVariant>& aParamValues, bool AutoOpen,
                        bool UseLongTransaction, bool UseNewTransaction, bool NeedRelease,
@@ -144,6 +179,34 @@ TDbParams GetDbParams();
 std::string PACK_STR(const std::string& sText);
 std::string UNPACK_STR(const std::string& sSrc);
 
-// Convenience for callers: the query of GetQuery or EDbProviderException
-// "Unable to get query" when the provider gave nothing.
-TQueryPtr GetQueryOrRaise(bool UseLongTransaction, bool UseNewTransaction);
+// A query of the calling thread's connection; a failure raises EDbProviderException
+// with the provider's reason.
+TQueryPtr NewQuery(TTxMode mode, TTxOwner owner = TTxOwner::Query);
+
+// One transaction of the calling thread's connection and the statements run in it.
+// Each distinct statement text gets a query of its own, prepared once and executed again
+// with new parameters (a position loop costs one prepare per statement, not per line);
+// the rows of one statement stay readable while another runs. Whatever is not committed
+// is rolled back when the object goes, on every way out.
+class TDbTransaction {
+public:
+    TDbTransaction();
+    ~TDbTransaction();
+    TDbTransaction(const TDbTransaction&) = delete;
+    TDbTransaction& operator=(const TDbTransaction&) = delete;
+
+    TQuery& Run(const std::string& sql, TSqlParams params = {});
+    TVariant Value(const std::string& sql, TSqlParams params = {});
+    // The statement's query without executing it.
+    TQuery& Statement(const std::string& sql);
+
+    void Commit();
+    void Rollback();
+    bool Active() const;
+
+private:
+    void CloseAll();
+
+    TQueryPtr FOwner;  // holds the transaction; declared first, so destroyed last
+    std::map<std::string, TQueryPtr> FStatements;
+};

@@ -95,6 +95,9 @@ TFbQuery::TFbQuery(std::shared_ptr<TConnection> conn, bool ownTransaction, bool 
     FTr = FOwnTr ? FOwnTr.get() : &FConn->DefaultTransaction();
 }
 
+TFbQuery::TFbQuery(std::shared_ptr<TConnection> conn, TFbTransaction& shared)
+    : FConn(std::move(conn)), FTr(&shared), FShortMode(false) {}
+
 TFbQuery::~TFbQuery() {
     CloseCursor();
     FreeStatement();

@@ -31,7 +31,12 @@ class TFbQuery : public TQuery {
 public:
     // shortMode: each execution starts and commits its own transaction when none is active.
     TFbQuery(std::shared_ptr<TConnection> conn, bool ownTransaction, bool shortMode);
+    // A query in a transaction that another query owns (a long one).
+    TFbQuery(std::shared_ptr<TConnection> conn, TFbTransaction& shared);
     ~TFbQuery() override;
+
+    const std::shared_ptr<TConnection>& ConnectionPtr() const { return FConn; }
+    TFbTransaction& FbTransaction() { return *FTr; }
 
     void SetSQL(const std::string& sql) override;
     const std::string& SQL() const override { return FSQL; }

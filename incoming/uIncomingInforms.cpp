@@ -2,7 +2,7 @@
 // waybill, stored inside the waybill's transaction.
 #include "uCommon.h"
 #include "uDbProvider.h"
-#include "uIncomingText.h"
+#include "uText.h"
 #include "uIncomingWayBillJob.h"
 #include "uLogger.h"
 #include "uWayBillStatements.h"
@@ -54,7 +54,7 @@ TWayBillStatements TWayBillStatements::Open() {
     // Every query of the set works on the connection's transaction, so that one commit
     // covers all of them; the first starts it.
     auto open = [](const char* sql) {
-        TQueryPtr q = GetQueryOrRaise(true, false);
+        TQueryPtr q = NewQuery(TTxMode::Long, TTxOwner::Connection);
         q->SetSQL(sql);
         q->Prepare();
         return q;
@@ -66,7 +66,7 @@ TWayBillStatements TWayBillStatements::Open() {
     s.Inform1 = open(kSetInform1Sql);
     s.Inform2 = open(kSetInform2Sql);
     s.Mark = open(kMarkSql);
-    s.Link = GetQueryOrRaise(true, false);
+    s.Link = NewQuery(TTxMode::Long, TTxOwner::Connection);
     return s;
 }
 

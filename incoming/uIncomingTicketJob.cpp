@@ -5,12 +5,12 @@
 #include "uCommon.h"
 #include "uDbProvider.h"
 #include "uHttpClient.h"
-#include "uIncomingText.h"
+#include "uText.h"
 #include "uLogger.h"
+#include "uRequestStore.h"
 #include "uUtm.h"
 #include "uXml.h"
 
-using namespace incoming;
 
 namespace {
 
@@ -25,38 +25,18 @@ constexpr const char* kSelectWithReplyId =
 constexpr const char* kSelectCounterpartTickets =
     "//url[contains(translate(text(), 'WayBillTicket', 'WAYBILLTICKET'), 'WAYBILLTICKET/')]";
 
-constexpr const char* kUpdateByRegIdSql =
-    "SELECT * from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
-    "NULL, NULL, :WB_REG_ID, :UTM_DOC_TYPE, NULL)";
 constexpr const char* kFindRequestByRegIdSql =
     "select first 1 id \r\nfrom s_egais_request \r\n    where egais_doc_id = ( \r\n      select "
     "first 1 id from rg_egais_doc_head \r\n      where UTM_DOC_TYPE = :UTM_DOC_TYPE and WB_REG_ID "
     "= :WB_REG_ID)";
-constexpr const char* kWriteReplySql =
-    "UPDATE OR INSERT INTO S_EGAIS_REPLY( \r\n    REPLY_TYPE, \r\n    REQUEST_ID, \r\n    "
-    "RESULT_CODE, \r\n    ERROR_DESCRIPTION, \r\n    DEBUG_XML \r\n) \r\nVALUES( \r\n    "
-    ":REPLY_TYPE, \r\n    :REQUEST_ID, \r\n    :RESULT_CODE, \r\n    :ERROR_DESCRIPTION, \r\n    "
-    ":DEBUG_XML \r\n) \r\nMATCHING (REPLY_TYPE, REQUEST_ID) ";
 constexpr const char* kActByReplyIdSql = "select ID from RG_EGAIS_DOC_HEAD where URL_REPLY_ID=:UID";
 constexpr const char* kActStateSql = "select UTM_DOC_TYPE, STATUS from RG_EGAIS_DOC_HEAD where ID=:ID";
-constexpr const char* kUpdateActSql =
-    "SELECT * from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, NULL, :WB_REG_ID, :UID, NULL, NULL, "
-    "CURRENT_TIMESTAMP, NULL, :ID, NULL, NULL, NULL, NULL)";
 constexpr const char* kActRequestSql =
     "select first 1 id \r\nfrom s_egais_request \r\nwhere egais_doc_id = :DOC_ID \r\n  and "
     "request_type=:REQUEST_TYPE \r\norder by id desc";
 constexpr const char* kLostReplyIdSql =
     "select * from RG_EGAIS_DOC_HEAD  where (WB_REG_ID=:WB_REG_ID) and (URL_REPLY_ID is NULL)    "
     "and (UTM_DOC_TYPE IN (0,1,2,3))";
-constexpr const char* kRestoreReplyIdSql =
-    "SELECT * from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, NULL, NULL, :URL_REPLY_ID, NULL, NULL, NULL, "
-    "NULL, :ID, NULL, NULL, NULL, NULL)";
-constexpr const char* kMatchedWithRegIdSql =
-    "SELECT * from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, NULL, :ACT_REG_ID, '', NULL, NULL, NULL, "
-    "NULL, :ID, NULL, NULL, NULL, NULL)";
-constexpr const char* kMatchedSql =
-    "SELECT * from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, NULL, NULL, '', NULL, NULL, NULL, NULL, :ID, "
-    "NULL, NULL, NULL, NULL)";
 constexpr const char* kMatchedReplySql =
     "UPDATE OR INSERT INTO S_EGAIS_REPLY( \r\n    REPLY_TYPE, \r\n    REQUEST_ID, \r\n    "
     "RESULT_CODE, \r\n    ERROR_DESCRIPTION \r\n) \r\nVALUES( \r\n    :REPLY_TYPE, \r\n    "
@@ -89,34 +69,6 @@ int IntOrDefault(const TVariant& v, int iDefault) {
 // wipe the number the header already holds.
 TVariant RegIdOrNull(const std::string& s) { return s.empty() ? TVariant::Null() : TVariant(s); }
 
-// The query of one ticket's own transaction, rolled back on every way out unless
-// committed.
-class TTicketTransaction {
-public:
-    TTicketTransaction() : FQuery(GetQueryOrRaise(true, true)) {}
-    ~TTicketTransaction() {
-        try {
-            if (FQuery->Transaction().Active()) FQuery->Transaction().Rollback();
-        } catch (const std::exception& e) {
-            Logger().Debug("TEgaisIncomingTicketJob", e);
-        }
-    }
-    TQuery& Run(const std::string& sql, std::initializer_list<std::pair<const char*, TVariant>> params) {
-        FQuery->Close();
-        FQuery->SetSQL(sql);
-        for (const auto& [name, value] : params) FQuery->SetParam(name, value);
-        FQuery->ExecQuery();
-        return *FQuery;
-    }
-    void Commit() {
-        FQuery->Close();
-        if (FQuery->Transaction().Active()) FQuery->Transaction().Commit();
-    }
-
-private:
-    TQueryPtr FQuery;
-};
-
 }  // namespace
 
 // The values of the ticket being processed.
@@ -143,7 +95,7 @@ struct TTicketState {
 namespace {
 
 // F2: the request that sent the document of this registration number and kind.
-int64_t FindRequestByRegId(TTicketTransaction& tx, const std::string& sRegId, int iDocType) {
+int64_t FindRequestByRegId(TDbTransaction& tx, const std::string& sRegId, int iDocType) {
     TQuery& q = tx.Run(kFindRequestByRegIdSql, {{"UTM_DOC_TYPE", iDocType}, {"WB_REG_ID", sRegId}});
     int64_t id = q.Eof() || q.FieldByName("id").IsNull() ? 0 : q.FieldByName("id").AsInt64();
     q.Close();
@@ -151,23 +103,23 @@ int64_t FindRequestByRegId(TTicketTransaction& tx, const std::string& sRegId, in
 }
 
 // F3: the final reply to the sending request.
-void WriteReply(TTicketTransaction& tx, const TTicketState& t) {
+void WriteTicketReply(TDbTransaction& tx, const TTicketState& t) {
     if (t.iRequestID < 1) {
         Logger().Error(std::string(kLog) +
                        "запрос отправки документа, на который пришла квитанция (" + t.Url +
                        ") не найден.");
         return;
     }
-    tx.Run(kWriteReplySql, {{"REPLY_TYPE", 16},
-                            {"REQUEST_ID", t.iRequestID},
-                            {"RESULT_CODE", t.Result},
-                            {"ERROR_DESCRIPTION", t.Comments},
-                            {"DEBUG_XML", TVariant::Null()}});
+    WriteReply(tx, {16, t.iRequestID, t.Result, t.Comments});
 }
 
-void UpdateByRegId(TTicketTransaction& tx, const TVariant& status, int iDocType,
+void UpdateByRegId(TDbTransaction& tx, int status, int iDocType,
                    const std::string& sRegId) {
-    tx.Run(kUpdateByRegIdSql, {{"STATUS", status}, {"WB_REG_ID", sRegId}, {"UTM_DOC_TYPE", iDocType}});
+    TDocHeadUpdate u;
+    u.Status = status;
+    u.FindRegId = sRegId;
+    u.FindDocTypes = iDocType;
+    UpdateDocHead(tx, u);
 }
 
 }  // namespace
@@ -198,7 +150,7 @@ void TEgaisIncomingTicketJob::DoJob() {
     CheckForAbort();
     std::vector<TVariousFieldItem> Uids;
     {
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL(kSentDocsSql);
         for (q->ExecQuery(); !q->Eof(); q->Next()) {
             const TVariant id = q->FieldByName("ID");
@@ -389,13 +341,13 @@ void TEgaisIncomingTicketJob::Unmatched(TTicketState& t) {
 }
 
 void TEgaisIncomingTicketJob::RepealWriteOff(TTicketState& t) {
-    TTicketTransaction tx;
+    TDbTransaction tx;
     const bool bAccepted = t.sXmlOperationResult == "ACCEPTED";
     const int iStatus = bAccepted ? 7 : -1;
     t.Result = bAccepted ? 1 : -1;
     UpdateByRegId(tx, iStatus, 3, t.sActRegID);
     t.iRequestID = FindRequestByRegId(tx, t.sActRegID, 3);
-    WriteReply(tx, t);
+    WriteTicketReply(tx, t);
     tx.Commit();
     Logger().Debug(kLog + std::string("Сохраняем и удаляем квитанцию по отмене акта списания (") +
                    t.Url + "). Текст квитанции:" + t.sXmlOperationComment);
@@ -403,7 +355,7 @@ void TEgaisIncomingTicketJob::RepealWriteOff(TTicketState& t) {
 }
 
 void TEgaisIncomingTicketJob::ActTicket(TTicketState& t) {
-    TTicketTransaction tx;
+    TDbTransaction tx;
     const std::string sAct = t.sActDescription;
     TXmlNode identity = t.Node("//tc:Identity[1]");
     if (!identity) {
@@ -491,10 +443,13 @@ void TEgaisIncomingTicketJob::ActTicket(TTicketState& t) {
     Logger().Debug(kLog + std::string("обновим документ с ID=") + std::to_string(t.iDocID) + ".");
     Logger().Debug("Установим STATUS = " + status.AsString() + ", WB_REG_ID=" + t.sActRegID +
                    ", UrlReplyID=" + t.Uid);
-    tx.Run(kUpdateActSql, {{"STATUS", status},
-                           {"WB_REG_ID", RegIdOrNull(t.sActRegID)},
-                           {"UID", t.Uid},
-                           {"ID", t.iDocID}});
+    TDocHeadUpdate act;
+    if (!status.IsNull()) act.Status = status.AsInteger();
+    act.WbRegId = RegIdOrNull(t.sActRegID);
+    act.UrlReplyId = t.Uid;
+    act.ActDateNow = true;
+    act.Id = t.iDocID;
+    UpdateDocHead(tx, act);
     Logger().Debug(kLog + std::string("Узнаем статус запроса."));
     TQuery& request = tx.Run(kActRequestSql, {{"DOC_ID", t.iDocID}, {"REQUEST_TYPE", t.iRequestType}});
     t.iRequestID = request.Eof() || request.FieldByName("id").IsNull()
@@ -504,7 +459,7 @@ void TEgaisIncomingTicketJob::ActTicket(TTicketState& t) {
     Logger().Debug(kLog + std::string("Добавим ответ по тикету."));
     Logger().Debug(kLog + std::string("TYPE=16, ID=") + std::to_string(t.iRequestID) + ", " +
                    std::to_string(t.Result) + ", Notes=" + t.Comments);
-    WriteReply(tx, t);
+    WriteTicketReply(tx, t);
     tx.Commit();
     Logger().Debug(kLog + std::string("Сохраняем и удаляем квитанцию ") + t.Url +
                    ". Текст квитанции:" + t.sXmlOperationComment);
@@ -512,7 +467,7 @@ void TEgaisIncomingTicketJob::ActTicket(TTicketState& t) {
 }
 
 void TEgaisIncomingTicketJob::WaybillConfirmation(TTicketState& t) {
-    TTicketTransaction tx;
+    TDbTransaction tx;
     Logger().Debug(kLog + std::string("Тикет подтверждения накладной..."));
     int iStatus = -1;
     t.Result = 1;
@@ -533,7 +488,7 @@ void TEgaisIncomingTicketJob::WaybillConfirmation(TTicketState& t) {
     Logger().Debug(kLog + std::string("Обновим статус документа на ") + std::to_string(iStatus));
     UpdateByRegId(tx, iStatus, t.iDocType, t.sActRegID);
     Logger().Debug(kLog + std::string("сохраним ответ ЕГАИС"));
-    WriteReply(tx, t);
+    WriteTicketReply(tx, t);
     tx.Commit();
     Logger().Debug(kLog + std::string("Сохраняем и удаляем квитанцию о подтверждении ТТН (") +
                    t.Url + "). Текст квитанции:" + t.sXmlOperationComment);
@@ -541,7 +496,7 @@ void TEgaisIncomingTicketJob::WaybillConfirmation(TTicketState& t) {
 }
 
 void TEgaisIncomingTicketJob::Unposting(TTicketState& t) {
-    TTicketTransaction tx;
+    TDbTransaction tx;
     Logger().Debug(kLog + std::string("Квитанция о распроведении..."));
     const bool bWaybill = IsWaybillType(t.XmlDocType);
     int iStatus = bWaybill ? 5 : 7;
@@ -554,7 +509,7 @@ void TEgaisIncomingTicketJob::Unposting(TTicketState& t) {
     if (!(bWaybill && Contains(t.Comments, "уже зарегистрирован")))
         UpdateByRegId(tx, iStatus, t.iDocType, t.sActRegID);
     t.iRequestID = FindRequestByRegId(tx, t.sActRegID, t.iDocType);
-    WriteReply(tx, t);
+    WriteTicketReply(tx, t);
     tx.Commit();
     Logger().Debug(kLog + std::string("Сохраняем и удаляем квитанцию о распроведении документа (") +
                    t.Url + "). Текст квитанции:" + t.sXmlOperationComment);
@@ -562,7 +517,7 @@ void TEgaisIncomingTicketJob::Unposting(TTicketState& t) {
 }
 
 void TEgaisIncomingTicketJob::RestoreReplyId(TTicketState& t) {
-    TTicketTransaction tx;
+    TDbTransaction tx;
     TQuery& q = tx.Run(kLostReplyIdSql, {{"WB_REG_ID", t.sActRegID}});
     if (q.Eof()) return;  // nothing to restore: the ticket stays
     const int iStatus = IntOrDefault(q.FieldByName("STATUS"), 0);
@@ -579,13 +534,17 @@ void TEgaisIncomingTicketJob::RestoreReplyId(TTicketState& t) {
     }
     if (iStatus >= 3) return;
     Logger().Debug(kLog + std::string("Восстановим URL_REPLY_ID квитанции ") + t.Url);
-    tx.Run(kRestoreReplyIdSql, {{"STATUS", bWaybill ? 1 : 2}, {"URL_REPLY_ID", t.Uid}, {"ID", t.iDocID}});
+    TDocHeadUpdate restore;
+    restore.Status = bWaybill ? 1 : 2;
+    restore.UrlReplyId = t.Uid;
+    restore.Id = t.iDocID;
+    UpdateDocHead(tx, restore);
     Logger().Debug(kLog + std::string("Восстановлен URL_REPLY_ID квитанции ") + t.Url);
     tx.Commit();
 }
 
 void TEgaisIncomingTicketJob::IntermediateWaybillTicket(TTicketState& t) {
-    TTicketTransaction tx;
+    TDbTransaction tx;
     TXmlNode comments = t.Node("//tc:Comments[1]");
     t.sXmlOperationComment = comments ? comments.text() : std::string();
     t.Comments = Shorten(t.sXmlOperationComment);
@@ -606,7 +565,7 @@ void TEgaisIncomingTicketJob::IntermediateWaybillTicket(TTicketState& t) {
                                  Contains(t.Comments, "уже зарегистрирована в системе");
         if (!bDoubleSend) UpdateByRegId(tx, -1, 1, t.sActRegID);
         t.iRequestID = FindRequestByRegId(tx, t.sActRegID, 1);
-        WriteReply(tx, t);
+        WriteTicketReply(tx, t);
         tx.Commit();
     }
     Logger().Debug(kLog + std::string("Сохраняем и удаляем промежуточную квитанцию по ТТН (") +
@@ -666,15 +625,15 @@ void TEgaisIncomingTicketJob::Matched(TTicketState& t, const TVariousFieldItem& 
     t.Result = UpperAscii(t.ResultString) == "ACCEPTED" ? 1 : -1;
     if (IgnoreDoubleSend() && Contains(t.Comments, "уже высылался акт")) t.Result = 0;
 
-    TTicketTransaction tx;
-    const char* sql = kMatchedSql;
+    TDbTransaction tx;
+    bool bWithRegId = false;
     const bool bAct = OneOf(t.XmlDocType, {"ACTCHARGEON", "ACTCHARGEON_V2", "ACTWRITEOFF",
                                            "ACTWRITEOFF_V2", "ACTWRITEOFFSHOP_V2", "ACTWRITEOFF_V3",
                                            "ACTFIXBARCODE", "ACTUNFIXBARCODE"});
     if (bAct) {
         if (TXmlNode regId = t.Node("//ns:Ticket/tc:RegID[1]")) t.sActRegID = regId.text();
         Logger().Debug(kLog + std::string("Квитанция для акта. ЕГАИС идентификатор: ") + t.sActRegID);
-        sql = kMatchedWithRegIdSql;
+        bWithRegId = true;
     } else {
         Logger().Debug(kLog + std::string("Квитанция для накладной."));
         TXmlNode regId = t.Node("//ns:Ticket/tc:RegID[1]");
@@ -682,7 +641,7 @@ void TEgaisIncomingTicketJob::Matched(TTicketState& t, const TVariousFieldItem& 
             t.sActRegID = regId.text();
             Logger().Debug(kLog + std::string("Квитанция для накладной. ЕГАИС идентификатор: ") +
                            t.sActRegID);
-            sql = kMatchedWithRegIdSql;
+            bWithRegId = true;
         }
     }
     const int iCurrent = doc.IntValue;
@@ -696,18 +655,17 @@ void TEgaisIncomingTicketJob::Matched(TTicketState& t, const TVariousFieldItem& 
     if (t.XmlDocType == "REQUESTREPEALAWO") iStatus = t.Result == -1 ? -1 : 7;
     if (IgnoreDoubleSend() && t.Result == 0) t.Result = 1;
     Logger().Debug(kLog + std::string("Новый статус документа = ") + std::to_string(iStatus));
-    TQuery& q = sql == kMatchedSql
-                    ? tx.Run(sql, {{"STATUS", iStatus}, {"ID", doc.Id}})
-                    : tx.Run(sql, {{"STATUS", iStatus},
-                                   {"ACT_REG_ID", RegIdOrNull(t.sActRegID)},
-                                   {"ID", doc.Id}});
-    if (q.Eof() || q.FieldByName("RESULT").IsNull()) {
+    TDocHeadUpdate matched;
+    matched.Status = iStatus;
+    if (bWithRegId) matched.WbRegId = RegIdOrNull(t.sActRegID);
+    matched.UrlReplyId = "";
+    matched.Id = doc.Id;
+    const TVariant updated = UpdateDocHead(tx, matched);
+    if (updated.IsNull()) {
         Logger().Debug(kLog + std::string("ОШИБКА. Не удалось изменить статус документа."));
         return;  // rolled back: the ticket stays
     }
-    Logger().Debug(kLog + std::string("Новый статус успешно установлен для ID=") +
-                   q.FieldByName("RESULT").AsString());
-    q.Close();
+    Logger().Debug(kLog + std::string("Новый статус успешно установлен для ID=") + updated.AsString());
     t.Comments = Shorten(t.Comments);
     Logger().Debug(kLog + std::string("добавим ответ к запросу с ID=") + std::to_string(doc.Id));
     tx.Run(kMatchedReplySql, {{"REPLY_TYPE", 16},

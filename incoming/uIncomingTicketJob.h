@@ -7,16 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "uCommon.h"
 #include "uQorJob.h"
-
-// A small record the jobs keep lists of.
-struct TVariousFieldItem {
-    int64_t Id = 0;
-    int IntValue = 0;
-    int IntValue1 = 0;
-    std::string StringValue;
-    std::string StringValue1;
-};
 
 class TXmlNode;
 struct TTicketState;

@@ -8,8 +8,9 @@
 
 #include "uCommon.h"
 #include "uCounterpart.h"
+#include "uEgaisStorage.h"
 #include "uHttpClient.h"
-#include "uIncomingText.h"
+#include "uText.h"
 #include "uIncomingWayBillParts.h"
 #include "uLogger.h"
 #include "uUtm.h"
@@ -43,14 +44,8 @@ TVariant ChildValue(const TXmlNode& parent, const char* sName, size_t iMaxChars 
     return iMaxChars ? TVariant(Utf8Left(n.text(), iMaxChars)) : TVariant(n.text());
 }
 
-struct TPartyRecord {
-    std::string ClientRegId, FullName, ShortName, Country, RegionCode, Descr, TypePrefix;
-    TVariant Inn, Kpp;
-};
-
-bool ReadParty(const TXmlNode& node, TPartyRecord& r) {
-    return node && LoadCounterPart(node, r.ClientRegId, r.FullName, r.ShortName, r.Country,
-                                   r.RegionCode, r.Descr, r.TypePrefix, r.Inn, r.Kpp);
+bool ReadParty(const TXmlNode& node, TCounterpartRecord& r) {
+    return node && LoadCounterPart(node, r);
 }
 
 struct TVersionTexts {
@@ -103,6 +98,16 @@ void SkipDocsAdd(const std::string& sURL) {
 void ResetSkipDocs() {
     std::lock_guard<std::mutex> guard(GSkipDocsLock);
     GSkipDocs.clear();
+}
+
+void TEgaisIncomingWayBillJob::CheckForAbort() {
+    if (OwnerStopRequested()) throw EQorJobException("thread were stopped or terminated");
+    TQorJob::CheckForAbort();
+}
+
+void TEgaisIncomingWayBillJob::DoHttp() {
+    TQorJob::DoHttp();
+    if (OwnerStopRequested()) throw EQorJobException("tread were stopped during performing");
 }
 
 void TEgaisIncomingWayBillJob::DoJob() {
@@ -204,18 +209,15 @@ bool TEgaisIncomingWayBillJob::StoreWayBill(const TXmlDocument& Xml, const std::
         Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти тег wb:Shipper");
         return false;
     }
-    TPartyRecord shipper;
+    TCounterpartRecord shipper;
     if (!ReadParty(shipperNode, shipper)) {
         Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти загрузить данные о поставщике.");
         return false;
     }
     CheckForAbort();
-    TQueryPtr parties = GetQueryOrRaise(false, true);
-    auto store = [&](const TPartyRecord& r) {
-        TVariant id;
-        AddCounterPart(*parties, r.ClientRegId, r.Inn, r.Kpp, r.FullName, r.ShortName, r.Country,
-                       r.RegionCode, "", "", "", "", "", "", r.Descr, "", id);
-        return id;
+    TQueryPtr parties = NewQuery(TTxMode::Short);
+    auto store = [&](const TCounterpartRecord& r) {
+        return TVariant(AddCounterPart(*parties, r, [this] { CheckForAbort(); }));
     };
     Logger().Debug("Добавим поставщика...");
     head.Shipper = store(shipper);
@@ -225,7 +227,7 @@ bool TEgaisIncomingWayBillJob::StoreWayBill(const TXmlDocument& Xml, const std::
         Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти тег wb:Consignee");
         return false;
     }
-    TPartyRecord consignee;
+    TCounterpartRecord consignee;
     if (!ReadParty(consigneeNode, consignee)) {
         Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти загрузить данные о покупателе.");
         return false;
@@ -246,7 +248,7 @@ bool TEgaisIncomingWayBillJob::StoreWayBill(const TXmlDocument& Xml, const std::
     Logger().Debug("Добавим покупателя...");
     head.Consignee = store(consignee);
 
-    TPartyRecord supplier;
+    TCounterpartRecord supplier;
     if (ReadParty(GetChildNode(header, "wb:Supplier"), supplier)) {
         CheckForAbort();
         Logger().Debug("Добавим покупателя...");
@@ -263,7 +265,7 @@ bool TEgaisIncomingWayBillJob::StoreWayBill(const TXmlDocument& Xml, const std::
 
     std::vector<TWayBillLine> lines;
     {
-        TProductStore products(*this);
+        TProductStore products;
         for (TXmlNode position = content.firstChild(); position; position = position.nextSibling()) {
             if (position.nodeType() != ntElement) continue;
             CheckForAbort();
@@ -275,7 +277,7 @@ bool TEgaisIncomingWayBillJob::StoreWayBill(const TXmlDocument& Xml, const std::
             // A product without a readable producer has none: it never inherits the
             // producer of the position before it.
             TVariant producerId;
-            TPartyRecord producer;
+            TCounterpartRecord producer;
             if (ReadParty(GetChildNode(product, "pref:Producer"), producer)) {
                 Logger().Debug(">> Добавим или обновим производителя " + producer.ClientRegId);
                 producerId = store(producer);
@@ -284,10 +286,10 @@ bool TEgaisIncomingWayBillJob::StoreWayBill(const TXmlDocument& Xml, const std::
             std::string sCapacity = ChildText(product, "pref:Capacity");
             if (iVersion < 4 && !GetChildNode(product, "pref:Capacity")) sCapacity = "10";
             Logger().Debug(">> Добавим или обновим информацию о товаре " + sFullName);
-            products.Add(sFullName, ChildText(product, "pref:ShortName"),
-                         ChildText(product, "pref:AlcCode"), sCapacity,
-                         ChildText(product, "pref:AlcVolume"),
-                         ChildText(product, "pref:ProductVCode"), producerId);
+            products.Add({sFullName, ChildText(product, "pref:ShortName"),
+                          ChildText(product, "pref:AlcCode"), sCapacity,
+                          ChildText(product, "pref:AlcVolume"),
+                          ChildText(product, "pref:ProductVCode"), producerId});
 
             TWayBillLine line;
             line.Node = position;

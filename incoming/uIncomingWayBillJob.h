@@ -50,25 +50,6 @@ public:
     // during performing", which breaks the transfer off.
     void DoHttp() override;
 
-    // Inserts the counterpart of ClientRegId or updates it with every value given
-    // (empty texts and empty or null Inn/Kpp leave the stored value); Result receives
-    // its ID. Runs on the caller's query and transaction; lock and update conflicts (SQL
-    // codes -901, -913) are tried again up to ten times, 100 ms apart.
-    void AddCounterPart(TQuery& AQuery, const std::string& ClientRegId, const TVariant& Inn,
-                        const TVariant& Kpp, const std::string& FullName,
-                        const std::string& ShortName, const std::string& Country,
-                        const std::string& RegionCode, const std::string& City,
-                        const std::string& Street, const std::string& House,
-                        const std::string& Index, const std::string& Building,
-                        const std::string& Litera, const std::string& Descr,
-                        const std::string& FsrarId, TVariant& Result);
-    // Inserts the product of AlcCode unless it is stored; an existing product is never
-    // changed. Result receives its ID.
-    void AddProduct(TQuery& AQuery, const std::string& FullName, const std::string& ShortName,
-                    const std::string& AlcCode, const std::string& Capacity,
-                    const std::string& AlcVolume, const std::string& VCode,
-                    const TVariant& Producer, TVariant& Result);
-
     // Form A, Form B and excise marks of one position node AXml stored as DocTableId of a
     // waybill from Shipper: versions 4 and 3, version 2 (several Form B, the last kept,
     // no marks) and version 1.

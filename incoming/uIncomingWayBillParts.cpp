@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "uCommon.h"
-#include "uIncomingText.h"
+#include "uText.h"
 #include "uLogger.h"
 
 namespace incoming {
@@ -33,8 +33,7 @@ TVariant TranTypeOf(const TVariant& tranType) {
 
 }  // namespace incoming
 
-TProductStore::TProductStore(TEgaisIncomingWayBillJob& job)
-    : FJob(job), FQuery(GetQueryOrRaise(true, true)) {}
+TProductStore::TProductStore() : FQuery(NewQuery(TTxMode::Long)) {}
 
 TProductStore::~TProductStore() {
     try {
@@ -44,13 +43,8 @@ TProductStore::~TProductStore() {
     }
 }
 
-TVariant TProductStore::Add(const std::string& FullName, const std::string& ShortName,
-                            const std::string& AlcCode, const std::string& Capacity,
-                            const std::string& AlcVolume, const std::string& VCode,
-                            const TVariant& Producer) {
-    TVariant id;
-    FJob.AddProduct(*FQuery, FullName, ShortName, AlcCode, Capacity, AlcVolume, VCode, Producer, id);
-    return id;
+TVariant TProductStore::Add(const TProductRecord& product) {
+    return TVariant(AddProduct(*FQuery, product));
 }
 
 void TProductStore::Commit() { FQuery->Transaction().Commit(); }

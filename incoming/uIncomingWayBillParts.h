@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "uDbProvider.h"
+#include "uEgaisStorage.h"
 #include "uIncomingWayBillJob.h"
 #include "uVariant.h"
 #include "uXml.h"
@@ -46,17 +47,14 @@ TVariant TranTypeOf(const TVariant& tranType);
 // breaks off, on the way out, so that what was stored stays stored.
 class TProductStore {
 public:
-    explicit TProductStore(TEgaisIncomingWayBillJob& job);
+    TProductStore();
     ~TProductStore();
     TProductStore(const TProductStore&) = delete;
     TProductStore& operator=(const TProductStore&) = delete;
 
-    TVariant Add(const std::string& FullName, const std::string& ShortName,
-                 const std::string& AlcCode, const std::string& Capacity,
-                 const std::string& AlcVolume, const std::string& VCode, const TVariant& Producer);
+    TVariant Add(const TProductRecord& product);
     void Commit();
 
 private:
-    TEgaisIncomingWayBillJob& FJob;
     TQueryPtr FQuery;
 };

@@ -1,8 +1,9 @@
 // The reader of version-1 waybills: every element is found by XPath over the whole
 // document, counterparties are read field by field.
 #include "uCommon.h"
+#include "uEgaisStorage.h"
 #include "uHttpClient.h"
-#include "uIncomingText.h"
+#include "uText.h"
 #include "uIncomingWayBillJob.h"
 #include "uIncomingWayBillParts.h"
 #include "uLogger.h"
@@ -24,30 +25,25 @@ TVariant Value(const TXmlNode& from, const std::string& sXPath, size_t iMaxChars
 }
 
 // A counterparty of the version-1 vocabulary, below the element sBase ends with.
-struct TFlatParty {
-    std::string ClientRegId, FullName, ShortName, Country, RegionCode, City, Street, House,
-        Index, Building, Liter, Descr;
-    TVariant Inn, Kpp;
-
-    TFlatParty(const TXmlNode& from, const std::string& sBase) {
-        ClientRegId = Text(from, sBase + "ClientRegId");
-        Inn = Value(from, sBase + "INN");
-        Kpp = Value(from, sBase + "KPP");
-        FullName = Text(from, sBase + "FullName");
-        ShortName = Text(from, sBase + "ShortName");
-        const std::string a = sBase + "address/oref:";
-        Country = Text(from, a + "Country");
-        RegionCode = Text(from, a + "RegionCode");
-        City = Text(from, a + "city");
-        Street = Text(from, a + "street");
-        House = Text(from, a + "house");
-        Index = Text(from, a + "Index");
-        Building = Text(from, a + "building");
-        Liter = Text(from, a + "liter");
-        Descr = Text(from, a + "description");
-    }
-    bool Known() const { return !ClientRegId.empty() || !FullName.empty(); }
-};
+TCounterpartRecord FlatParty(const TXmlNode& from, const std::string& sBase) {
+    TCounterpartRecord r;
+    r.ClientRegId = Text(from, sBase + "ClientRegId");
+    r.Inn = Value(from, sBase + "INN");
+    r.Kpp = Value(from, sBase + "KPP");
+    r.FullName = Text(from, sBase + "FullName");
+    r.ShortName = Text(from, sBase + "ShortName");
+    const std::string a = sBase + "address/oref:";
+    r.Country = Text(from, a + "Country");
+    r.RegionCode = Text(from, a + "RegionCode");
+    r.City = Text(from, a + "city");
+    r.Street = Text(from, a + "street");
+    r.House = Text(from, a + "house");
+    r.Index = Text(from, a + "Index");
+    r.Building = Text(from, a + "building");
+    r.Litera = Text(from, a + "liter");
+    r.Descr = Text(from, a + "description");
+    return r;
+}
 
 }  // namespace
 
@@ -66,23 +62,19 @@ bool TEgaisIncomingWayBillJob::LoadWayBillV1(const std::string& sURL) {
     Logger().Debug(">> Waybill identity " + head.Key);
     SaveXmlToFs(xml, sURL);
 
-    TQueryPtr parties = GetQueryOrRaise(false, true);
-    auto store = [&](const TFlatParty& p) {
-        TVariant id;
-        AddCounterPart(*parties, p.ClientRegId, p.Inn, p.Kpp, p.FullName, p.ShortName, p.Country,
-                       p.RegionCode, p.City, p.Street, p.House, p.Index, p.Building, p.Liter,
-                       p.Descr, "", id);
-        return id;
+    TQueryPtr parties = NewQuery(TTxMode::Short);
+    auto store = [&](const TCounterpartRecord& r) {
+        return TVariant(AddCounterPart(*parties, r, [this] { CheckForAbort(); }));
     };
-    TFlatParty shipper(xml, "//wb:Shipper[1]/oref:");
+    TCounterpartRecord shipper = FlatParty(xml, "//wb:Shipper[1]/oref:");
     if (shipper.ShortName.empty()) shipper.ShortName = shipper.FullName;
     Logger().Debug("Add or update shipper...");
     head.Shipper = store(shipper);
     Logger().Debug(">> Add or update consignee...");
-    head.Consignee = store(TFlatParty(xml, "//wb:Consignee[1]/oref:"));
+    head.Consignee = store(FlatParty(xml, "//wb:Consignee[1]/oref:"));
     if (xml.selectSingleNode("//wb:Supplier[1]")) {
         Logger().Debug(">> Add or update supplier...");
-        head.Supplier = store(TFlatParty(xml, "//wb:Supplier[1]/oref:"));
+        head.Supplier = store(FlatParty(xml, "//wb:Supplier[1]/oref:"));
     }
 
     const TXmlNodeList positions = xml.selectNodes("//wb:Position");
@@ -90,12 +82,13 @@ bool TEgaisIncomingWayBillJob::LoadWayBillV1(const std::string& sURL) {
 
     std::vector<TWayBillLine> lines;
     {
-        TProductStore products(*this);
+        TProductStore products;
         for (const TXmlNode& position : positions) {
             CheckForAbort();
             TVariant producerId;
-            TFlatParty producer(position, "./wb:Product/pref:Producer/oref:");
-            if (producer.Known()) {
+            const TCounterpartRecord producer =
+                FlatParty(position, "./wb:Product/pref:Producer/oref:");
+            if (!producer.ClientRegId.empty() || !producer.FullName.empty()) {
                 Logger().Debug(">> Add or update Producer " + producer.ClientRegId);
                 producerId = store(producer);
             }
@@ -104,9 +97,9 @@ bool TEgaisIncomingWayBillJob::LoadWayBillV1(const std::string& sURL) {
             if (!position.selectSingleNode("./wb:Product/pref:Capacity")) sCapacity = "10";
             const std::string sAlcCode = Text(position, "./wb:Product/pref:AlcCode");
             Logger().Debug(">> Add or update product " + sFullName);
-            products.Add(sFullName, Text(position, "./wb:Product/pref:ShortName"), sAlcCode,
-                         sCapacity, Text(position, "./wb:Product/pref:AlcVolume"),
-                         Text(position, "./wb:Product/pref:ProductVCode"), producerId);
+            products.Add({sFullName, Text(position, "./wb:Product/pref:ShortName"), sAlcCode,
+                          sCapacity, Text(position, "./wb:Product/pref:AlcVolume"),
+                          Text(position, "./wb:Product/pref:ProductVCode"), producerId});
 
             TWayBillLine line;
             line.Node = position;

@@ -1,54 +1,7 @@
 #pragma once
-// The statement texts of the storing of incoming waybills: counterparties, products,
-// and the waybill's own transaction.
+// The statement texts of the storing of incoming waybills in their own transaction.
 
 namespace incoming {
-
-inline constexpr const char* kAddCounterPartSql =
-    "EXECUTE BLOCK ( \r\n  CLIENTREG_ID VARCHAR(20) = :CLIENTREG_ID, \r\n  INN VARCHAR(12) = :INN, "
-    "\r\n  KPP VARCHAR(12) = :KPP, \r\n  FULL_NAME VARCHAR(150) = :FULL_NAME, \r\n  SHORT_NAME "
-    "VARCHAR(50) = :SHORT_NAME, \r\n  COUNTRY VARCHAR(10) = :COUNTRY, \r\n  REGION_CODE "
-    "VARCHAR(10) = :REGION_CODE, \r\n  CITY VARCHAR(100) = :CITY, \r\n  STREET VARCHAR(100) = "
-    ":STREET, \r\n  HOUSE VARCHAR(10) = :HOUSE, \r\n  DESCRIPTION VARCHAR(250) = :DESCRIPTION, "
-    "\r\n  POSTCODE VARCHAR(10) = :POSTCODE, \r\n  BUILDING VARCHAR(10) = :BUILDING, \r\n  LITER "
-    "VARCHAR(5) = :LITER, \r\n  FSRAR_ID VARCHAR(10) = :FSRAR_ID) \r\n  RETURNS(ID INTEGER) "
-    "\r\nAS \r\nDECLARE VARIABLE CID VARCHAR(20); \r\nBEGIN \r\n  SELECT FIRST 1 CLIENTREG_ID "
-    "FROM S_EGAIS_COUNTERPART \r\n  WHERE CLIENTREG_ID = :CLIENTREG_ID INTO :CID; \r\n  IF (CID "
-    "IS NULL) THEN \r\n    INSERT INTO S_EGAIS_COUNTERPART( \r\n      CLIENTREG_ID, \r\n      "
-    "INN, \r\n      KPP, \r\n      FULL_NAME, \r\n      SHORT_NAME, \r\n      COUNTRY, \r\n      "
-    "REGION_CODE, \r\n      CITY, \r\n      STREET, \r\n      HOUSE, \r\n      DESCRIPTION, \r\n "
-    "     POSTCODE, \r\n      BUILDING, \r\n      LITER, \r\n      FSRAR_ID \r\n    ) \r\n    "
-    "VALUES( \r\n      :CLIENTREG_ID, \r\n      :INN, \r\n      :KPP, \r\n      :FULL_NAME, \r\n  "
-    "    :SHORT_NAME, \r\n      :COUNTRY, \r\n      :REGION_CODE, \r\n      :CITY, \r\n      "
-    ":STREET, \r\n      :HOUSE, \r\n      :DESCRIPTION, \r\n      :POSTCODE, \r\n      "
-    ":BUILDING, \r\n      :LITER, \r\n      :FSRAR_ID \r\n    ) RETURNING ID INTO :ID; \r\n  "
-    "ELSE \r\n    UPDATE S_EGAIS_COUNTERPART \r\n      SET CLIENTREG_ID = "
-    "COALESCE(:CLIENTREG_ID, CLIENTREG_ID), \r\n      INN = COALESCE(:INN, INN), \r\n      KPP = "
-    "COALESCE(:KPP, KPP), \r\n      FULL_NAME = COALESCE(:FULL_NAME, FULL_NAME), \r\n      "
-    "SHORT_NAME = COALESCE(:SHORT_NAME, SHORT_NAME), \r\n      COUNTRY = COALESCE(:COUNTRY, "
-    "COUNTRY), \r\n      REGION_CODE = COALESCE(:REGION_CODE, REGION_CODE), \r\n      CITY = "
-    "COALESCE(:CITY, CITY), \r\n      STREET = COALESCE(:STREET, STREET), \r\n      HOUSE = "
-    "COALESCE(:HOUSE, HOUSE), \r\n      DESCRIPTION = COALESCE(:DESCRIPTION, DESCRIPTION), \r\n  "
-    "    POSTCODE = COALESCE(:POSTCODE, POSTCODE), \r\n      BUILDING = COALESCE(:BUILDING, "
-    "BUILDING), \r\n      LITER = COALESCE(:LITER, LITER), \r\n      FSRAR_ID = "
-    "COALESCE(:FSRAR_ID, FSRAR_ID) \r\n      WHERE ID=(SELECT FIRST 1 ID FROM "
-    "S_EGAIS_COUNTERPART WHERE CLIENTREG_ID = :CLIENTREG_ID) \r\n    RETURNING ID INTO :ID; \r\n "
-    " SUSPEND; \r\nEND ";
-
-inline constexpr const char* kAddProductSql =
-    "EXECUTE BLOCK( \r\n  PROD_ID BIGINT = :PROD_ID, \r\n  FULL_NAME VARCHAR(150) = :FULL_NAME, "
-    "\r\n  SHORT_NAME VARCHAR(50) = :SHORT_NAME, \r\n  ALC_CODE VARCHAR(30) = :ALC_CODE, \r\n  "
-    "CAPACITY NUMERIC(18, 4) = :CAPACITY, \r\n  ALC_VOLUME NUMERIC(18, 4) = :ALC_VOLUME, \r\n  "
-    "V_CODE VARCHAR(10) = :V_CODE, \r\n  PRODUCER INTEGER = :PRODUCER, \r\n  IMPORTER INTEGER = "
-    ":IMPORTER) \r\nRETURNS(ID INTEGER) \r\nAS \r\nBEGIN \r\n  SELECT ID FROM S_EGAIS_PRODUCT "
-    "WHERE ALC_CODE = :ALC_CODE INTO :ID; \r\n  IF (ID IS NULL) THEN \r\n    INSERT INTO "
-    "S_EGAIS_PRODUCT( \r\n      PROD_ID, \r\n      FULL_NAME, \r\n      SHORT_NAME, \r\n      "
-    "ALC_CODE, \r\n      CAPACITY, \r\n      ALC_VOLUME, \r\n      V_CODE, \r\n      PRODUCER, "
-    "\r\n      IMPORTER \r\n    ) \r\n    VALUES( \r\n      :PROD_ID, \r\n      :FULL_NAME, \r\n "
-    "     :SHORT_NAME, \r\n      :ALC_CODE, \r\n      :CAPACITY, \r\n      :ALC_VOLUME, \r\n      "
-    ":V_CODE, \r\n      :PRODUCER, \r\n      :IMPORTER \r\n    ) RETURNING ID INTO :ID; \r\n  "
-    "SUSPEND; \r\nEND ";
-
 
 inline constexpr const char* kHeadSql =
     "EXECUTE BLOCK (\r\nFD_HEAD_ID BIGINT = :FD_HEAD_ID, \r\nR_DATETIME TIMESTAMP = :R_DATETIME, "

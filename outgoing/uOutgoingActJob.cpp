@@ -99,11 +99,11 @@ void TEgaisOutgoingActJob::CloseAsSent(TRequestContext& ctx, const std::string& 
     const std::string sId = std::to_string(ctx.RequestId);
     Logger().Error(Prefix() + "XML запроса №" + sId + " успешно отправлен.");
     Logger().Error(Prefix() + "Запомним UID запроса №" + sId + ": " + uid + ".");
-    UpdateHeader(*ctx.Q1, ctx.DocId, Row().Sent, TVariant(uid));
+    UpdateHeader(*ctx.Request, ctx.DocId, Row().Sent, TVariant(uid));
     Logger().Error(Prefix() + "Добавим ответ на запроса №" + sId + ".");
-    WriteReply(*ctx.Q1, kSendAct, ctx.RequestId, 1, resultText);
+    WriteReply(*ctx.Request, {kSendAct, ctx.RequestId, 1, resultText});
     Logger().Error(Prefix() + "Отметим запрос №" + sId + " как выполненный.");
-    CompleteRequest(*ctx.Q1, ctx.RequestId);
-    ctx.Q1->Transaction().Commit();
+    CompleteRequest(*ctx.Request, ctx.RequestId);
+    ctx.Request->Commit();
     Logger().Error(Prefix() + "Обработка запроса №" + sId + " успешно завершена.");
 }

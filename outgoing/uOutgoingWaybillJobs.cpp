@@ -40,34 +40,31 @@ const char* const kPendingWithdrawal =
 TEgaisOutGoingWayBillJob::TEgaisOutGoingWayBillJob() : TOutgoingRequestJob(WaybillRow()) {}
 
 TRequestDecision TEgaisOutGoingWayBillJob::CheckRequest(TRequestContext& ctx) {
-    TQueryPtr q3 = GetQueryOrRaise(true, true);
-    q3->SetSQL(kPendingWithdrawal);
-    q3->SetParam("EGAIS_DOC_ID", TVariant(ctx.DocId));
-    q3->SetParam("REQUEST_TYPE", TVariant(kWithdrawal));
-    q3->ExecQuery();
-    if (q3->Eof()) {
+    TDbTransaction q3;
+    const TVariant pending =
+        q3.Value(kPendingWithdrawal, {{"EGAIS_DOC_ID", ctx.DocId}, {"REQUEST_TYPE", kWithdrawal}});
+    if (pending.IsNull()) {
         Logger().Error(Prefix() + "Составляем XML для отправки накладной с ID=" +
                        std::to_string(ctx.DocId) + ". Версия протокола отправки: 4");
         return TRequestDecision::Send;
     }
-    int64_t withdrawId = q3->FieldByName("ID").AsInt64();
+    const int64_t withdrawId = pending.AsInt64();
     Logger().Error(Prefix() + "В очереди запрос на отзыв отправляемой накладной c ID=" +
                    std::to_string(withdrawId) + "!");
     Logger().Error(Prefix() + "Отмечаем оба запроса, как выполненные.");
-    WriteReply(*q3, kWithdrawal, withdrawId, 1, "Отправка ТТН блокирована.");
-    CompleteRequest(*q3, withdrawId);
-    q3->Transaction().Commit();
+    WriteReply(q3, {kWithdrawal, withdrawId, 1, "Отправка ТТН блокирована."});
+    CompleteRequest(q3, withdrawId);
+    q3.Commit();
 
     Logger().Error(Prefix() + "Отмечаем ТТН " + std::to_string(ctx.DocId) + ", как отозванную.");
     // The header lock is released first: the header is updated through the request's
     // own transaction.
-    ctx.Q2->Transaction().Commit();
-    ctx.Q2.reset();
-    UpdateHeader(*ctx.Q1, ctx.DocId, {7, std::nullopt}, TVariant());
-    WriteReply(*ctx.Q1, kSendWaybill, ctx.RequestId, 1,
-               "ТТН не отправлена, так, как в очереди есть запрос на ёё отмену.");
-    CompleteRequest(*ctx.Q1, ctx.RequestId);
-    ctx.Q1->Transaction().Commit();
+    ReleaseHeader(ctx);
+    UpdateHeader(*ctx.Request, ctx.DocId, {7, std::nullopt}, TVariant());
+    WriteReply(*ctx.Request, {kSendWaybill, ctx.RequestId, 1,
+                              "ТТН не отправлена, так, как в очереди есть запрос на ёё отмену."});
+    CompleteRequest(*ctx.Request, ctx.RequestId);
+    ctx.Request->Commit();
     Logger().Error(Prefix() + "Переходим к следующей ТТН.");
     return TRequestDecision::Closed;
 }
@@ -187,11 +184,11 @@ TRequestDecision TWithdrawSendedWaybillJob::CheckHeader(TRequestContext& ctx) {
     const std::string sRequestId = std::to_string(ctx.RequestId);
     Logger().Error(Prefix() + "Запрос №" + sRequestId + " на отзыв накладной с ID " +
                    std::to_string(ctx.DocId));
-    if (ctx.Q2->Eof()) {
+    if (ctx.HeadRow->Eof()) {
         Logger().Error(Prefix() + "Не найден документ для запроса №" + sRequestId);
         return TRequestDecision::Skip;
     }
-    if (ctx.Q2->FieldByName("STATUS").IsNull()) {
+    if (ctx.HeadRow->FieldByName("STATUS").IsNull()) {
         const std::string sText = "Статус документа не позволяет отзывать его.";
         Refuse(ctx, kWithdrawal, sText);
         Logger().Error(Prefix() + sText);
@@ -201,7 +198,7 @@ TRequestDecision TWithdrawSendedWaybillJob::CheckHeader(TRequestContext& ctx) {
 }
 
 TRequestDecision TWithdrawSendedWaybillJob::CheckRequest(TRequestContext& ctx) {
-    if (ctx.Q2->FieldByName("WB_REG_ID").IsNull()) {
+    if (ctx.HeadRow->FieldByName("WB_REG_ID").IsNull()) {
         // EGAIS has not registered the waybill (yet): asked again on every run.
         Logger().Error(Prefix() + "Нет идентификатора ЕГАИС. Пропускаем запрос №" +
                        std::to_string(ctx.RequestId));
@@ -271,12 +268,12 @@ void TOutgoingTTNTicketJob::CloseAsSent(TRequestContext& ctx, const std::string&
                                         const std::string& resultText) {
     const std::string sRequestId = std::to_string(ctx.RequestId);
     Logger().Error(Prefix() + "Обновляем статус документа с ID=" + std::to_string(ctx.DocId));
-    UpdateHeader(*ctx.Q1, ctx.DocId, Row().Sent, TVariant(uid));
+    UpdateHeader(*ctx.Request, ctx.DocId, Row().Sent, TVariant(uid));
     Logger().Error(Prefix() + "Сохраняем ответ на запрос с ID=" + sRequestId);
-    WriteReply(*ctx.Q1, ctx.RequestType, ctx.RequestId, 1, resultText);
+    WriteReply(*ctx.Request, {ctx.RequestType, ctx.RequestId, 1, resultText});
     Logger().Error(Prefix() + "Отмечаем запрос ID=" + sRequestId + ", как выполненный.");
-    CompleteRequest(*ctx.Q1, ctx.RequestId);
-    ctx.Q1->Transaction().Commit();
+    CompleteRequest(*ctx.Request, ctx.RequestId);
+    ctx.Request->Commit();
 }
 
 // ---- Form A queries
@@ -284,7 +281,7 @@ void TOutgoingTTNTicketJob::CloseAsSent(TRequestContext& ctx, const std::string&
 void TInformAUpdateJob::DoJob() {
     Logger().Debug("TInformAUpdateJob.DoJob ->");
     CheckForAbort();
-    TQueryPtr informs = GetQueryOrRaise(true, true);
+    TQueryPtr informs = NewQuery(TTxMode::Long);
     informs->SetSQL(kInformsToQuery);
     informs->ExecQuery();
     for (; !informs->Eof(); informs->Next()) {
@@ -299,7 +296,7 @@ void TInformAUpdateJob::DoJob() {
         if (informs->FieldByName("EGAIS_DOC_ID").IsNull()) continue;
         Logger().Error("TInformAUpdateJob: Формируем запрос для справки с ID=" + sId +
                        " и идентификатором ЕГАИС=" + sRegId);
-        TQueryPtr insert = GetQueryOrRaise(true, true);
+        TQueryPtr insert = NewQuery(TTxMode::Long);
         insert->SetSQL(kQueueFormAQuery);
         insert->SetParam("INFORM_REG_ID", TVariant(sRegId));
         insert->SetParam("INFORM_ID", informs->FieldByName("ID"));

@@ -42,7 +42,7 @@ const char* const cSqlConfirmHead =
 // Runs the statement for the ID, reusing the query of an earlier line.
 void Run(TQueryPtr& q, const char* sSql, int64_t iId) {
     if (!q) {
-        q = GetQueryOrRaise(true, true);
+        q = NewQuery(TTxMode::Long);
         q->SetSQL(sSql);
     } else {
         q->Close();

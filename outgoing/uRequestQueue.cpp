@@ -8,20 +8,6 @@
 #include "uUtm.h"
 #include "uXml.h"
 
-const char* const kUpdateDocHeadSql =
-    "SELECT * from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, :QOR_STATE, NULL, :UID, NULL, NULL, NULL, "
-    "NULL, :ID, NULL, NULL, NULL, NULL)";
-
-const char* const kWriteReplySql =
-    "UPDATE OR INSERT INTO S_EGAIS_REPLY( \r\n    REPLY_TYPE, \r\n    REQUEST_ID, \r\n"
-    "    RESULT_CODE, \r\n    ERROR_DESCRIPTION, \r\n    DEBUG_XML \r\n) \r\nVALUES( \r\n"
-    "    :REPLY_TYPE, \r\n    :REQUEST_ID, \r\n    :RESULT_CODE, \r\n    :ERROR_DESCRIPTION, \r\n"
-    "    :DEBUG_XML \r\n) \r\nMATCHING (REPLY_TYPE, REQUEST_ID) ";
-
-const char* const kCompleteRequestSql =
-    "UPDATE S_EGAIS_REQUEST \r\n  SET SEND_TIME = :SEND_TIME, COMPLETE_FLAG = :COMPLETE_FLAG \r\n"
-    "WHERE ID = :ID ";
-
 namespace {
 
 const char* const kSelectOneType =
@@ -45,46 +31,28 @@ const char* const kLockRequest =
 const char* const kLockHeader = "SELECT * FROM RG_EGAIS_DOC_HEAD WHERE ID = :ID WITH LOCK ";
 
 
-TVariant Optional(const std::optional<int>& v) { return v ? TVariant(*v) : TVariant(); }
-
 }  // namespace
 
-void TOutgoingRequestJob::UpdateHeader(TQuery& q, int64_t docId, const THeaderState& state,
-                                       const TVariant& uid) {
-    q.Close();
-    q.SetSQL(kUpdateDocHeadSql);
-    q.SetParam("STATUS", Optional(state.Status));
-    q.SetParam("QOR_STATE", Optional(state.QorState));
-    q.SetParam("UID", uid);
-    q.SetParam("ID", TVariant(docId));
-    q.ExecQuery();
+void TOutgoingRequestJob::UpdateHeader(TDbTransaction& tx, int64_t docId,
+                                       const THeaderState& state, const TVariant& uid) {
+    TDocHeadUpdate u;
+    u.Status = state.Status;
+    u.QorState = state.QorState;
+    u.UrlReplyId = uid;
+    u.Id = docId;
+    UpdateDocHead(tx, u);
 }
 
-void TOutgoingRequestJob::WriteReply(TQuery& q, int replyType, int64_t requestId, int resultCode,
-                                     const std::string& text) {
-    q.Close();
-    q.SetSQL(kWriteReplySql);
-    q.SetParam("REPLY_TYPE", TVariant(replyType));
-    q.SetParam("REQUEST_ID", TVariant(requestId));
-    q.SetParam("RESULT_CODE", TVariant(resultCode));
-    q.SetParam("ERROR_DESCRIPTION", TVariant(text));
-    q.SetParam("DEBUG_XML", TVariant());
-    q.ExecQuery();
-}
-
-void TOutgoingRequestJob::CompleteRequest(TQuery& q, int64_t requestId) {
-    q.Close();
-    q.SetSQL(kCompleteRequestSql);
-    q.SetParam("SEND_TIME", TVariant());
-    q.SetParam("COMPLETE_FLAG", TVariant(1));
-    q.SetParam("ID", TVariant(requestId));
-    q.ExecQuery();
+void TOutgoingRequestJob::ReleaseHeader(TRequestContext& ctx) {
+    ctx.HeadRow = nullptr;
+    if (ctx.Header) ctx.Header->Commit();
+    ctx.Header.reset();
 }
 
 void TOutgoingRequestJob::Refuse(TRequestContext& ctx, int replyType, const std::string& text) {
-    WriteReply(*ctx.Q1, replyType, ctx.RequestId, 1, text);
-    CompleteRequest(*ctx.Q1, ctx.RequestId);
-    ctx.Q1->Transaction().Commit();
+    WriteReply(*ctx.Request, {replyType, ctx.RequestId, 1, text});
+    CompleteRequest(*ctx.Request, ctx.RequestId);
+    ctx.Request->Commit();
 }
 
 TRequestDecision TOutgoingRequestJob::CheckRequest(TRequestContext&) {
@@ -101,15 +69,15 @@ void TOutgoingRequestJob::RequestStarted(TRequestContext&) {}
 
 void TOutgoingRequestJob::CloseAsSent(TRequestContext& ctx, const std::string& uid,
                                       const std::string& resultText) {
-    UpdateHeader(*ctx.Q1, ctx.DocId, FRow.Sent, TVariant(uid));
-    WriteReply(*ctx.Q1, FRow.SentReplyType < 0 ? ctx.RequestType : FRow.SentReplyType,
-               ctx.RequestId, 1, resultText);
-    CompleteRequest(*ctx.Q1, ctx.RequestId);
-    ctx.Q1->Transaction().Commit();
+    UpdateHeader(*ctx.Request, ctx.DocId, FRow.Sent, TVariant(uid));
+    WriteReply(*ctx.Request, {FRow.SentReplyType < 0 ? ctx.RequestType : FRow.SentReplyType,
+                              ctx.RequestId, 1, resultText});
+    CompleteRequest(*ctx.Request, ctx.RequestId);
+    ctx.Request->Commit();
 }
 
 TQueryPtr TOutgoingRequestJob::SelectRequests() {
-    TQueryPtr q = GetQueryOrRaise(true, true);
+    TQueryPtr q = NewQuery(TTxMode::Long);
     if (FRow.MultiTypeSelection) {
         std::string types;
         for (int t : FRow.RequestTypes) types += (types.empty() ? "" : ",") + std::to_string(t);
@@ -147,8 +115,9 @@ void TOutgoingRequestJob::ServeQueue() {
         // The handler runs after the request's own queries are released, so that their
         // row locks are gone before a failure is recorded on the same rows.
         auto release = [&ctx] {
-            ctx.Q2.reset();
-            ctx.Q1.reset();
+            ctx.HeadRow = nullptr;
+            ctx.Header.reset();
+            ctx.Request.reset();
         };
         try {
             ProcessRequest(ctx);
@@ -172,26 +141,22 @@ void TOutgoingRequestJob::ServeQueue() {
 
 void TOutgoingRequestJob::ProcessRequest(TRequestContext& ctx) {
     RequestStarted(ctx);
-    ctx.Q1 = GetQueryOrRaise(true, true);
-    ctx.Q1->SetSQL(kLockRequest);
-    ctx.Q1->SetParam("ID", TVariant(ctx.RequestId));
-    ctx.Q1->ExecQuery();
-    if (ctx.Q1->Eof()) throw EEmptyException("Nothing to do");
-    if (FRow.RecheckComplete && ctx.Q1->FieldByName("COMPLETE_FLAG").AsInteger() > 0)
+    ctx.Request = std::make_unique<TDbTransaction>();
+    TQuery& request = ctx.Request->Run(kLockRequest, {{"ID", ctx.RequestId}});
+    if (request.Eof()) throw EEmptyException("Nothing to do");
+    if (FRow.RecheckComplete && request.FieldByName("COMPLETE_FLAG").AsInteger() > 0)
         throw EEmptyException(FRow.AlreadyDoneText);
 
     CheckForAbort();
     TDocBuilder builder;
-    TVariant docId = ctx.Q1->FieldByName("EGAIS_DOC_ID");
-    ctx.DocId = docId.IsNull() ? -1 : docId.AsInt64();
-    ctx.Q2 = GetQueryOrRaise(true, true);
-    ctx.Q2->SetSQL(kLockHeader);
-    ctx.Q2->SetParam("ID", TVariant(ctx.DocId));
-    ctx.Q2->ExecQuery();
+    ctx.DocId = request.Int64("EGAIS_DOC_ID").value_or(-1);
+    request.Close();
+    ctx.Header = std::make_unique<TDbTransaction>();
+    ctx.HeadRow = &ctx.Header->Run(kLockHeader, {{"ID", ctx.DocId}});
 
     if (CheckHeader(ctx) != TRequestDecision::Send) return;
-    if (!ctx.Q2->Eof()) {
-        TVariant owner = ctx.Q2->FieldByName("FSRAR_ID");
+    if (!ctx.HeadRow->Eof()) {
+        TVariant owner = ctx.HeadRow->FieldByName("FSRAR_ID");
         if (!owner.IsNull() && owner.AsString() != GetSettingProperty("FSRAR_ID").value_or("")) {
             if (FRow.LogNotOurs)
                 Logger().Error(FRow.Prefix + "Не наш FSRAR_ID. Пропускаем запрос №" +
@@ -203,8 +168,7 @@ void TOutgoingRequestJob::ProcessRequest(TRequestContext& ctx) {
 
     TOutgoingDocument target = DocumentFor(ctx);
     TXmlDocument doc = builder.BuildDocumentFromDb(target.DocType, ctx.DocId);
-    ctx.Q2->Transaction().Commit();
-    ctx.Q2.reset();
+    ReleaseHeader(ctx);
     if (!FRow.DebugSwitch.empty() && GetSettingProperty(FRow.DebugSwitch) == "1")
         DebugSaveXml(doc, target.FileName);
     DocumentBuilt(ctx);
@@ -251,12 +215,12 @@ void TOutgoingRequestJob::Post(const TOutgoingDocument& target, const TXmlDocume
 }
 
 void TOutgoingRequestJob::RecordFailure(const TRequestContext& ctx, const std::exception& e) {
-    TQueryPtr q = GetQueryOrRaise(true, true);
+    TDbTransaction tx;
     if (FRow.FailedUpdatesHeader)
-        UpdateHeader(*q, ctx.DocId, FRow.Failed,
+        UpdateHeader(tx, ctx.DocId, FRow.Failed,
                      FRow.FailedUid ? TVariant(*FRow.FailedUid) : TVariant());
-    WriteReply(*q, FRow.FailedReplyType < 0 ? ctx.RequestType : FRow.FailedReplyType,
-               ctx.RequestId, -1, e.what());
-    CompleteRequest(*q, ctx.RequestId);
-    q->Transaction().Commit();
+    WriteReply(tx, {FRow.FailedReplyType < 0 ? ctx.RequestType : FRow.FailedReplyType,
+                    ctx.RequestId, -1, e.what()});
+    CompleteRequest(tx, ctx.RequestId);
+    tx.Commit();
 }

@@ -5,6 +5,7 @@
 // reply, the header's new state and COMPLETE_FLAG. A job gives its own row of values
 // (TOutgoingJobRow) and its own checks; the protocol is written once, here.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "uDbProvider.h"
 #include "uEgaisDocumentBuilder.h"
 #include "uQorJob.h"
+#include "uRequestStore.h"
 
 // What the closing statements write; an empty value is passed as NULL.
 struct THeaderState {
@@ -49,8 +51,11 @@ struct TRequestContext {
     TVariant DocProtocolVersion;  // of the one-type selection
     TVariant Shipper;             // of the one-type selection
     TVariant RequestFsrarId;      // of the several-types selection
-    TQueryPtr Q1;                 // the locked request, until the request is closed
-    TQueryPtr Q2;                 // the locked header, until the document is built
+    // The locked request's transaction, until the request is closed.
+    std::unique_ptr<TDbTransaction> Request;
+    // The locked header's transaction, until the document is built, and its row.
+    std::unique_ptr<TDbTransaction> Header;
+    TQuery* HeadRow = nullptr;
 };
 
 // The document a request sends and where it goes.
@@ -84,18 +89,17 @@ protected:
     virtual TRequestDecision CheckHeader(TRequestContext& ctx);
     // Called once the document is built and its debug copy saved, before the post.
     virtual void DocumentBuilt(const TRequestContext& ctx);
-    // Closes a request whose document the UTM accepted: header, reply and completion on
-    // Q1, then commit.
+    // Closes a request whose document the UTM accepted: header, reply and completion in
+    // the request's transaction, then commit.
     virtual void CloseAsSent(TRequestContext& ctx, const std::string& uid,
                              const std::string& resultText);
 
-    // The closing statements, on the query given (its transaction is the caller's).
-    static void UpdateHeader(TQuery& q, int64_t docId, const THeaderState& state,
+    // The header's new state and transport id, in the transaction given.
+    static void UpdateHeader(TDbTransaction& tx, int64_t docId, const THeaderState& state,
                              const TVariant& uid);
-    static void WriteReply(TQuery& q, int replyType, int64_t requestId, int resultCode,
-                           const std::string& text);
-    static void CompleteRequest(TQuery& q, int64_t requestId);
-    // Answers the request without sending: reply and completion on Q1, then commit.
+    // Releases the header's lock (its transaction is committed).
+    static void ReleaseHeader(TRequestContext& ctx);
+    // Answers the request without sending: reply and completion, then commit.
     void Refuse(TRequestContext& ctx, int replyType, const std::string& text);
 
     std::string Prefix() const { return FRow.Prefix; }
@@ -110,8 +114,3 @@ private:
 
     TOutgoingJobRow FRow;
 };
-
-// The statement texts of the queue, shared with the jobs that answer requests too.
-extern const char* const kUpdateDocHeadSql;
-extern const char* const kWriteReplySql;
-extern const char* const kCompleteRequestSql;

@@ -3,6 +3,7 @@
 
 #include "uCommon.h"
 #include "uCounterpart.h"
+#include "uText.h"
 #include "uDbProvider.h"
 #include "uEgaisDocumentBuilder.h"
 #include "uWaybillStatements.h"
@@ -138,13 +139,6 @@ const char* const cSqlWayBillMarks =
     "ORDER BY ID ";
 
 
-size_t Utf8Length(const std::string& s) {
-    size_t n = 0;
-    for (unsigned char ch : s)
-        if ((ch & 0xC0) != 0x80) ++n;
-    return n;
-}
-
 // The current row of a query, read by column name; NULL reads as "".
 class TRow {
 public:
@@ -187,7 +181,7 @@ struct TCounterpartCols {
 enum TPartyRole { prShipper, prConsignee, prSupplier, prProducer, prImporter };
 
 TQueryPtr OpenQuery(const char* sSql, int64_t iId) {
-    TQueryPtr q = GetQueryOrRaise(true, true);
+    TQueryPtr q = NewQuery(TTxMode::Long);
     q->SetSQL(sSql);
     q->SetParam("ID", iId);
     q->ExecQuery();

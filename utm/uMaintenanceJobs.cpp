@@ -161,7 +161,7 @@ void TEgaisGarbageRemoverJob::DoJob() {
 
     std::vector<TLinkRow> rows;
     {
-        TQueryPtr q = GetQueryOrRaise(true, false);
+        TQueryPtr q = NewQuery(TTxMode::Long, TTxOwner::Connection);
         q->SetSQL(kLinksSql);
         q->SetParam("DATE", Now());
         auto fsrarId = GetSettingProperty("FSRAR_ID");

@@ -136,7 +136,7 @@ void TQorHttpJob::DeleteDocumentFromUtm(const std::string& sUrl) {
 }
 
 bool TQorHttpJob::UrlMarkedForDelete(const std::string& AUrl) {
-    TQueryPtr q = GetQueryOrRaise(false, true);
+    TQueryPtr q = NewQuery(TTxMode::Short);
     q->SetSQL(kUrlMarkedSql);
     q->SetParam("UTM_LINK", AUrl);
     q->ExecQuery();
@@ -147,7 +147,7 @@ bool TQorHttpJob::UrlMarkedForDelete(const std::string& AUrl) {
 
 int64_t TQorHttpJob::MarkForDelete(const std::string& sUrl) {
     Logger().Debug("TQorHttpJob.MarkForDelete(" + sUrl + ")");
-    TQueryPtr q = GetQueryOrRaise(false, true);
+    TQueryPtr q = NewQuery(TTxMode::Short);
     int64_t id = RunMarkForDelete(*q, sUrl);
     Logger().Debug("TQorHttpJob.MarkForDelete: Utm_link id = " + std::to_string(id));
     return id;
@@ -163,7 +163,7 @@ int64_t TQorHttpJob::MarkForDelete(const std::string& sUrl, TQuery& Query) {
 
 void TQorHttpJob::SendMessageToBackOffice(const std::string& sMsg) {
     Logger().Debug("TQorHttpJob.SendMessageToBackOffice >> ");
-    TQueryPtr q = GetQueryOrRaise(false, true);
+    TQueryPtr q = NewQuery(TTxMode::Short);
     Logger().Debug("TQorHttpJob: Отправляем в офис сообщение \"" + sMsg + "\"");
     q->SetSQL(kSendMessageSql);
     q->SetParam("MSG_TEXT", sMsg);

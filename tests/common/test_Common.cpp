@@ -332,7 +332,7 @@ protected:
             unsetenv("QOREGAIS_HOME");
     }
     static void Exec(const std::string& sql, const TVariant& param, const TVariant& value) {
-        TQueryPtr q = GetQueryOrRaise(false, false);
+        TQueryPtr q = NewQuery(TTxMode::Short, TTxOwner::Connection);
         q->SetSQL(sql);
         if (q->HasParam("P")) q->SetParam("P", param);
         if (q->HasParam("V")) q->SetParam("V", value);

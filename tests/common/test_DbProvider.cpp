@@ -478,7 +478,7 @@ TEST_F(DbServer, CutAndDownConnectionsAreConnectionLoss_Server) {
     EXPECT_EQ(db.GetQuery(true, true), nullptr);
     EXPECT_EQ(db.GetQuery("SELECT 1 FROM RDB$DATABASE", {}, {}, true, false, false, false, true),
               nullptr);
-    EXPECT_THROW(GetQueryOrRaise(false, false), EDbProviderException);
+    EXPECT_THROW(NewQuery(TTxMode::Short, TTxOwner::Connection), EDbProviderException);
     try {
         db.LockConnection();
         FAIL() << "connected through a cut relay";

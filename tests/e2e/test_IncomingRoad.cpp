@@ -34,7 +34,7 @@ protected:
     ~IncomingRoad() override { FreeDbProvider(); }
 
     TVariant Value(const std::string& sql) {
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL(sql);
         q->ExecQuery();
         return q->Eof() ? TVariant() : q->Field(0);

@@ -74,7 +74,7 @@ protected:
         return Http("POST", Base() + "/control/incoming?kind=" + kind, "<doc/>");
     }
     void RecordOld(const std::string& link) {
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL(
             "INSERT INTO S_EGAIS_UTM_LINKS (UTM_LINK, FSRAR_ID, LAST_MODIFIED) "
             "VALUES (:L, :F, '2020-01-01 00:00:00')");
@@ -83,7 +83,7 @@ protected:
         q->ExecQuery();
     }
     int64_t Rows() {
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL("SELECT COUNT(*) FROM S_EGAIS_UTM_LINKS");
         q->ExecQuery();
         return q->Field(0).AsInt64();

@@ -33,13 +33,13 @@ protected:
                                      {"UTM_PORT", std::to_string(Utm.Port())}});
     }
     int64_t Scalar(const std::string& sql) {
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL(sql);
         q->ExecQuery();
         return q->Eof() || q->Field(0).IsNull() ? -1 : q->Field(0).AsInt64();
     }
     std::string Text(const std::string& sql) {
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL(sql);
         q->ExecQuery();
         return q->Eof() ? "" : q->Field(0).AsString();

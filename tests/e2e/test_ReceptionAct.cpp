@@ -36,7 +36,7 @@ protected:
     ~ReceptionAct() override { FreeDbProvider(); }
 
     TVariant Value(const std::string& sql) {
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL(sql);
         q->ExecQuery();
         return q->Eof() ? TVariant() : q->Field(0);

@@ -71,10 +71,19 @@ struct TLoaded {
 };
 
 TLoaded Load(const TXmlNode& root) {
+    TCounterpartRecord c;
+    c.TypePrefix = "stale";
     TLoaded r;
-    r.Prefix = "stale";
-    r.bResult = LoadCounterPart(root, r.ClientRegId, r.FullName, r.ShortName, r.Country,
-                                r.RegionCode, r.Descr, r.Prefix, r.Inn, r.Kpp);
+    r.bResult = LoadCounterPart(root, c);
+    r.ClientRegId = c.ClientRegId;
+    r.FullName = c.FullName;
+    r.ShortName = c.ShortName;
+    r.Country = c.Country;
+    r.RegionCode = c.RegionCode;
+    r.Descr = c.Descr;
+    r.Prefix = c.TypePrefix;
+    r.Inn = c.Inn;
+    r.Kpp = c.Kpp;
     return r;
 }
 

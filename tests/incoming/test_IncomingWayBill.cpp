@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "IncomingEnv.h"
+#include "uEgaisStorage.h"
 #include "uIncomingWayBillJob.h"
 
 namespace {
@@ -35,7 +36,6 @@ constexpr const char* kProductsSql =
     "CAST(p.ALC_VOLUME AS VARCHAR(30)), p.V_CODE, c.CLIENTREG_ID FROM S_EGAIS_PRODUCT p "
     "LEFT JOIN S_EGAIS_COUNTERPART c ON c.ID = p.PRODUCER ORDER BY p.ALC_CODE";
 
-const TVariant none_;
 const std::string kMarkA = "22N00001XPEK1VN7QI911AA0312160022303ST5YOFLKF82YPIHDN5AHVAMOKD7C";
 const std::string kMark150 = std::string("2362") + std::string(145, '0');
 
@@ -261,29 +261,42 @@ TEST_F(IncomingWayBill, StoredCounterpartsKeepWhatIsNotGivenAndProductsNeverChan
     TEgaisIncomingWayBillJob job;
     job.SetLimitJobRunningTime(990000);
     job.DoBefore();
-    TQueryPtr q = GetQueryOrRaise(false, true);
+    TQueryPtr q = NewQuery(TTxMode::Short);
     std::string sLongName;
     for (int i = 0; i < 200; ++i) sLongName += "Ж";
-    TVariant first, second, none;
-    job.AddCounterPart(*q, "020000000002", TVariant("7712345678"), TVariant("771201001"), sLongName,
-                       "Погреб", "643", "77", "", "", "", "", "", "", "г. Москва", "", first);
-    job.AddCounterPart(*q, "020000000002", none, TVariant(""), "ООО «Погреб»", "", "", "", "Москва",
-                       "", "", "", "", "", "", "0200000000", second);
+    TCounterpartRecord full;
+    full.ClientRegId = "020000000002";
+    full.Inn = "7712345678";
+    full.Kpp = "771201001";
+    full.FullName = sLongName;
+    full.ShortName = "Погреб";
+    full.Country = "643";
+    full.RegionCode = "77";
+    full.Descr = "г. Москва";
+    const int64_t first = AddCounterPart(*q, full);
+    TCounterpartRecord partial;
+    partial.ClientRegId = "020000000002";
+    partial.Kpp = "";
+    partial.FullName = "ООО «Погреб»";
+    partial.City = "Москва";
+    partial.FsrarId = "0200000000";
+    const int64_t second = AddCounterPart(*q, partial);
     EXPECT_EQ(first, second);
     EXPECT_EQ("020000000002|7712345678|771201001|ООО «Погреб»|Погреб|643|77|Москва|г. Москва|0200000000\n",
               Rows("SELECT CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, "
                    "CITY, DESCRIPTION, FSRAR_ID FROM S_EGAIS_COUNTERPART"));
     // A name longer than its column is cut to its first 150 characters.
-    TVariant third;
-    job.AddCounterPart(*q, "020000000009", none, none, sLongName, "", "", "", "", "", "", "", "", "",
-                       "", "", third);
+    TCounterpartRecord longName;
+    longName.ClientRegId = "020000000009";
+    longName.FullName = sLongName;
+    const int64_t third = AddCounterPart(*q, longName);
     EXPECT_EQ(int64_t(150), Value("SELECT CHAR_LENGTH(FULL_NAME) FROM S_EGAIS_COUNTERPART WHERE "
                                   "CLIENTREG_ID = '020000000009'").AsInt64());
 
-    TVariant product, again;
-    job.AddProduct(*q, "Водка «Тест»", "Тест", "0000000000000000001", "0.5", "40", "  200 ", first,
-                   product);
-    job.AddProduct(*q, "Другое имя", "", "0000000000000000001", "0.7", "38", "300", third, again);
+    const int64_t product = AddProduct(
+        *q, {"Водка «Тест»", "Тест", "0000000000000000001", "0.5", "40", "  200 ", first});
+    const int64_t again =
+        AddProduct(*q, {"Другое имя", "", "0000000000000000001", "0.7", "38", "300", third});
     EXPECT_EQ(product, again);
     EXPECT_EQ("Водка «Тест»|Тест|0.5000|200\n",
               Rows("SELECT FULL_NAME, SHORT_NAME, CAST(CAPACITY AS VARCHAR(20)), V_CODE FROM "
@@ -295,22 +308,18 @@ TEST_F(IncomingWayBill, ALockConflictIsTriedAgainUntilTheOtherTransactionEnds) {
     TEgaisIncomingWayBillJob job;
     job.SetLimitJobRunningTime(990000);
     job.DoBefore();
-    TQueryPtr q = GetQueryOrRaise(false, true);
-    TVariant id;
-    job.AddCounterPart(*q, "020000000002", none_, none_, "ООО", "", "", "", "", "", "", "", "", "",
-                       "", "", id);
-    struct TLockingJob : TEgaisIncomingWayBillJob {
-        std::function<void()> OnCheck;
-        void CheckForAbort() override {
-            if (OnCheck) OnCheck();
-        }
-    };
+    TQueryPtr q = NewQuery(TTxMode::Short);
+    TCounterpartRecord party;
+    party.ClientRegId = "020000000002";
+    party.FullName = "ООО";
+    const int64_t id = AddCounterPart(*q, party);
+    party.FullName = "ООО «Новое»";
     for (bool bRelease : {true, false}) {
         SCOPED_TRACE(bRelease ? "released after three conflicts" : "never released");
         utmtest::TLatch locked, release;
         std::thread holder([&] {
             SetDbParams(Db->Params());
-            TQueryPtr h = GetQueryOrRaise(true, true);
+            TQueryPtr h = NewQuery(TTxMode::Long);
             h->SetSQL("UPDATE S_EGAIS_COUNTERPART SET CITY = 'x' WHERE CLIENTREG_ID = '020000000002'");
             h->ExecQuery();
             locked.Notify();
@@ -321,23 +330,18 @@ TEST_F(IncomingWayBill, ALockConflictIsTriedAgainUntilTheOtherTransactionEnds) {
         });
         const bool bLocked = locked.Wait(std::chrono::seconds(30));
         EXPECT_TRUE(bLocked);
-        TLockingJob locking;
         int checks = 0;
-        locking.OnCheck = [&] {
+        auto check = [&] {
             if (++checks == 3 && bRelease) release.Notify();
         };
-        TVariant result;
         if (!bLocked) {
             release.Notify();
         } else if (bRelease) {
-            locking.AddCounterPart(*q, "020000000002", none_, none_, "ООО «Новое»", "", "", "", "",
-                                   "", "", "", "", "", "", "", result);
+            const int64_t result = AddCounterPart(*q, party, check);
             EXPECT_EQ(id, result);
             EXPECT_EQ(4, checks);
         } else {
-            EXPECT_THROW(locking.AddCounterPart(*q, "020000000002", none_, none_, "ООО «Новое»", "",
-                                                "", "", "", "", "", "", "", "", "", "", result),
-                         EDbError);
+            EXPECT_THROW(AddCounterPart(*q, party, check), EDbError);
             EXPECT_EQ(10, checks);  // the eleventh conflict is raised at once
             release.Notify();
         }

@@ -46,12 +46,12 @@ protected:
     }
 
     static void Exec(const std::string& sql) {
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL(sql);
         q->ExecQuery();
     }
     static TVariant Value(const std::string& sql) {
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL(sql);
         q->ExecQuery();
         return q->Eof() ? TVariant() : q->Field(0);

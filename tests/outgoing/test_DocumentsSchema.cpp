@@ -30,7 +30,7 @@ protected:
     void TearDown() override { FreeDbProvider(); }
 
     static TQueryPtr Run(const std::string& sql, const std::vector<std::pair<std::string, TVariant>>& params = {}) {
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL(sql);
         for (const auto& [name, value] : params) q->SetParam(name, value);
         q->ExecQuery();

@@ -39,7 +39,7 @@ protected:
         job.Perform();
     }
     TVariant Value(const std::string& sql) {
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL(sql);
         q->ExecQuery();
         return q->Eof() ? TVariant() : q->Field(0);
@@ -141,7 +141,7 @@ TEST_F(WaybillJob, AWaybillWithAQueuedWithdrawalIsNotSent) {
 
 TEST_F(WaybillJob, MissingDataClosesTheRequestAsFailedWithoutPosting) {
     AddWaybill(1);
-    TQueryPtr q = GetQueryOrRaise(false, true);
+    TQueryPtr q = NewQuery(TTxMode::Short);
     q->SetSQL("UPDATE RG_EGAIS_DOC_HEAD SET UTM_DOC_ID = NULL WHERE ID = 1");
     q->ExecQuery();
     AddRequest(10, 1, 6);

@@ -314,7 +314,7 @@ protected:
     }
     static std::multiset<std::string> Queued() {
         std::multiset<std::string> data;
-        TQueryPtr q = GetQueryOrRaise(false, true);
+        TQueryPtr q = NewQuery(TTxMode::Short);
         q->SetSQL(
             "SELECT REQUEST_DATA, EGAIS_DOC_ID, COALESCE(COMPLETE_FLAG, 0) FROM "
             "S_EGAIS_REQUEST WHERE REQUEST_TYPE = 13 AND LAST_MODIFIED >= 'TODAY'");

@@ -45,7 +45,7 @@ public:
 
 private:
     static int64_t ConnectionNumber() {
-        TQueryPtr q = GetQueryOrRaise(false, false);
+        TQueryPtr q = NewQuery(TTxMode::Short, TTxOwner::Connection);
         q->SetSQL("SELECT CURRENT_CONNECTION FROM RDB$DATABASE");
         q->ExecQuery();
         return q->Field(0).AsInt64();

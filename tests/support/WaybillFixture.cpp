@@ -5,7 +5,7 @@
 namespace qortest {
 
 void AddWaybill(int64_t docId, const std::string& fsrarId, int lines) {
-    TQueryPtr q = GetQueryOrRaise(true, true);
+    TQueryPtr q = NewQuery(TTxMode::Long);
     q->SetSQL(
         "INSERT INTO RG_EGAIS_DOC_HEAD (ID, FSRAR_ID, UTM_DOC_TYPE, UTM_DOC_ID, DOC_NUMBER, "
         "R_DATETIME, SHIPPING_DATE, UNIT_TYPE, SHIPPER, CONSIGNEE, TRAN_COMPANY, TRAN_CAR, "
@@ -35,7 +35,7 @@ void AddWaybill(int64_t docId, const std::string& fsrarId, int lines) {
 
 void AddRequest(int64_t requestId, int64_t docId, int requestType,
                 const std::string& lastModified) {
-    TQueryPtr q = GetQueryOrRaise(true, true);
+    TQueryPtr q = NewQuery(TTxMode::Long);
     q->SetSQL(
         "INSERT INTO S_EGAIS_REQUEST (ID, EGAIS_DOC_ID, REQUEST_TYPE, LAST_MODIFIED) VALUES "
         "(:ID, :DOC, :TYPE, COALESCE(CAST(:MODIFIED AS TIMESTAMP), CURRENT_TIMESTAMP))");

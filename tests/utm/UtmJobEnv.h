@@ -78,7 +78,7 @@ protected:
     }
 
     static TQueryPtr Exec(const std::string& sql, const std::vector<TVariant>& params = {}) {
-        TQueryPtr q = GetQueryOrRaise(false, false);
+        TQueryPtr q = NewQuery(TTxMode::Short, TTxOwner::Connection);
         q->SetSQL(sql);
         for (size_t i = 0; i < params.size(); ++i) q->SetParam("P" + std::to_string(i), params[i]);
         q->ExecQuery();

@@ -176,7 +176,7 @@ TEST_F(LinkBook, TheCallersFormLivesAndDiesWithTheCallersTransaction) {
     THttpTestJob job;
     const std::string link = "http://127.0.0.1:8080/opt/out/WayBill_v3/42";
     {
-        TQueryPtr q = GetQueryOrRaise(true, true);
+        TQueryPtr q = NewQuery(TTxMode::Long);
         q->SetSQL("SELECT 1 FROM RDB$DATABASE");
         q->ExecQuery();
         EXPECT_GT(job.MarkForDelete(link, *q), 0);
@@ -184,7 +184,7 @@ TEST_F(LinkBook, TheCallersFormLivesAndDiesWithTheCallersTransaction) {
     }
     EXPECT_FALSE(job.UrlMarkedForDelete(link));
     {
-        TQueryPtr q = GetQueryOrRaise(true, true);
+        TQueryPtr q = NewQuery(TTxMode::Long);
         job.MarkForDelete(link, *q);
         q->Transaction().Commit();
     }

@@ -26,35 +26,25 @@ TXmlNode GetCounterpartType(const TXmlNode& RootNode, std::string& sTypePrefix) 
     return TXmlNode();
 }
 
-bool LoadCounterPart(const TXmlNode& RootNode, std::string& ClientRegId, std::string& FullName,
-                     std::string& ShortName, std::string& Country, std::string& RegionCode,
-                     std::string& Descr, std::string& sTypePrefix, TVariant& Inn, TVariant& Kpp) {
-    ClientRegId.clear();
-    FullName.clear();
-    ShortName.clear();
-    Country.clear();
-    RegionCode.clear();
-    Descr.clear();
-    Inn = TVariant::Null();
-    Kpp = TVariant::Null();
-
-    TXmlNode record = GetCounterpartType(RootNode, sTypePrefix);
+bool LoadCounterPart(const TXmlNode& RootNode, TCounterpartRecord& r) {
+    r = TCounterpartRecord();
+    TXmlNode record = GetCounterpartType(RootNode, r.TypePrefix);
     if (!record) return false;
 
     auto take = [](TXmlNode parent, const char* sName, std::string& out) {
         if (TXmlNode n = GetChildNode(parent, sName)) out = n.text();
     };
-    take(record, "oref:ClientRegId", ClientRegId);
-    take(record, "oref:FullName", FullName);
-    take(record, "oref:ShortName", ShortName);
-    if (TXmlNode n = GetChildNode(record, "oref:INN")) Inn = TVariant(n.text());
-    if (TXmlNode n = GetChildNode(record, "oref:KPP")) Kpp = TVariant(n.text());
+    take(record, "oref:ClientRegId", r.ClientRegId);
+    take(record, "oref:FullName", r.FullName);
+    take(record, "oref:ShortName", r.ShortName);
+    if (TXmlNode n = GetChildNode(record, "oref:INN")) r.Inn = TVariant(n.text());
+    if (TXmlNode n = GetChildNode(record, "oref:KPP")) r.Kpp = TVariant(n.text());
     if (TXmlNode address = GetChildNode(record, "oref:address")) {
-        take(address, "oref:Country", Country);
-        take(address, "oref:RegionCode", RegionCode);
-        take(address, "oref:description", Descr);
+        take(address, "oref:Country", r.Country);
+        take(address, "oref:RegionCode", r.RegionCode);
+        take(address, "oref:description", r.Descr);
     }
-    return !ClientRegId.empty() || !FullName.empty();
+    return !r.ClientRegId.empty() || !r.FullName.empty();
 }
 
 std::string CounterpartWithoutIdMessage(const std::string& sFullName) {

@@ -15,11 +15,18 @@ inline constexpr const char* cEGAIS_COUNTERPART_PREFIX_LIST[] = {"FL", "UL", "TS
 // there is none and a nil node comes back.
 TXmlNode GetCounterpartType(const TXmlNode& RootNode, std::string& sTypePrefix);
 
-// Reads the record that is a child of RootNode. Missing elements leave their outputs
-// empty (Inn and Kpp null); true when the record has an id or a full name.
-bool LoadCounterPart(const TXmlNode& RootNode, std::string& ClientRegId, std::string& FullName,
-                     std::string& ShortName, std::string& Country, std::string& RegionCode,
-                     std::string& Descr, std::string& sTypePrefix, TVariant& Inn, TVariant& Kpp);
+// One participant as documents and the counterparty table describe it. The flat address
+// (City to Litera) is the version-1 documents' own; FsrarId is stored when known.
+struct TCounterpartRecord {
+    std::string ClientRegId, FullName, ShortName, Country, RegionCode, Descr;
+    TVariant Inn, Kpp;      // null when absent
+    std::string TypePrefix;  // "UL", "FL", "TS", "FO"; "" when none was found
+    std::string City, Street, House, Index, Building, Litera, FsrarId;
+};
+
+// Reads the record that is a child of RootNode into r. Missing elements leave their
+// fields empty (Inn and Kpp null); true when the record has an id or a full name.
+bool LoadCounterPart(const TXmlNode& RootNode, TCounterpartRecord& r);
 
 // Appends a record of kind sOrgPrefix as the last child of RootNode. An empty
 // sClientRegID raises Exception "ClientRegID контрагента \"<full name>\" не указан."

@@ -1,11 +1,9 @@
 #pragma once
-// Text rules of the incoming jobs: lengths count characters (UTF-8 code points, so a
+// Text rules of EGAIS data: lengths count characters (UTF-8 code points, so a
 // Cyrillic name is cut where a reader would cut it), trimming removes control
 // characters and blanks, upper case touches the Latin letters a to z only.
 #include <cstdint>
 #include <string>
-
-namespace incoming {
 
 // The first n characters of a UTF-8 text.
 std::string Utf8Left(const std::string& s, size_t n);
@@ -21,4 +19,3 @@ bool Contains(const std::string& s, const std::string& part);
 // accept it; false for anything else, an empty text or a value outside 64 bits.
 bool TryStrToInt64(const std::string& s, int64_t& value);
 
-}  // namespace incoming

@@ -1,8 +1,6 @@
-#include "uIncomingText.h"
+#include "uText.h"
 
 #include <charconv>
-
-namespace incoming {
 
 namespace {
 
@@ -56,4 +54,3 @@ bool TryStrToInt64(const std::string& s, int64_t& value) {
     return res.ec == std::errc() && res.ptr == e;
 }
 
-}  // namespace incoming
