@@ -59,6 +59,23 @@ THttpClient::THttpClient() { GlobalInit(); }
 
 THttpClient::~THttpClient() = default;
 
+namespace {
+
+// An option libcurl refuses (an unknown option, no memory) fails the request here rather
+// than sending it with defaults.
+template <typename T>
+void SetOpt(CURL* h, CURLoption option, T value) {
+    const CURLcode rc = curl_easy_setopt(h, option, value);
+    if (rc != CURLE_OK)
+        throw EHttpConnectionError(std::string("curl_easy_setopt: ") + curl_easy_strerror(rc));
+}
+
+void CheckMime(CURLcode rc) {
+    if (rc != CURLE_OK) throw EHttpConnectionError(std::string("curl_mime: ") + curl_easy_strerror(rc));
+}
+
+}  // namespace
+
 std::string THttpClient::Get(const std::string& url) {
     Request r;
     r.Url = url;
@@ -79,11 +96,12 @@ std::string THttpClient::PostFile(const std::string& url, const std::string& fie
     std::unique_ptr<CURL, EasyDeleter> owner(curl_easy_init());  // curl_mime needs an easy handle
     if (!owner) throw EHttpConnectionError("curl_easy_init failed");
     std::unique_ptr<curl_mime, MimeDeleter> mime(curl_mime_init(owner.get()));
-    curl_mimepart* part = curl_mime_addpart(mime.get());
-    curl_mime_name(part, field.c_str());
-    curl_mime_filename(part, fileName.c_str());
-    curl_mime_type(part, contentType.c_str());
-    curl_mime_data(part, content.data(), content.size());
+    curl_mimepart* part = mime ? curl_mime_addpart(mime.get()) : nullptr;
+    if (!part) throw EHttpConnectionError("curl_mime_addpart failed");
+    CheckMime(curl_mime_name(part, field.c_str()));
+    CheckMime(curl_mime_filename(part, fileName.c_str()));
+    CheckMime(curl_mime_type(part, contentType.c_str()));
+    CheckMime(curl_mime_data(part, content.data(), content.size()));
     Request r;
     r.Url = url;
     r.Method = "POST";
@@ -98,26 +116,27 @@ std::string THttpClient::Perform(Request& r) {
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!easy || !multi) throw EHttpConnectionError("curl initialisation failed");
     CURL* h = easy.get();
-    curl_easy_setopt(h, CURLOPT_URL, r.Url.c_str());
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Request::OnBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &r);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Request::OnHeader);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &r);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    if (FConnectTimeout) curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(FConnectTimeout));
+    SetOpt(h, CURLOPT_URL, r.Url.c_str());
+    SetOpt(h, CURLOPT_NOSIGNAL, 1L);
+    SetOpt(h, CURLOPT_WRITEFUNCTION, &Request::OnBody);
+    SetOpt(h, CURLOPT_WRITEDATA, &r);
+    SetOpt(h, CURLOPT_HEADERFUNCTION, &Request::OnHeader);
+    SetOpt(h, CURLOPT_HEADERDATA, &r);
+    SetOpt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    if (FConnectTimeout) SetOpt(h, CURLOPT_CONNECTTIMEOUT_MS, long(FConnectTimeout));
     std::unique_ptr<curl_slist, SlistDeleter> headers;
     if (!FAcceptCharset.empty()) {
         headers.reset(curl_slist_append(nullptr, ("Accept-Charset: " + FAcceptCharset).c_str()));
-        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+        SetOpt(h, CURLOPT_HTTPHEADER, headers.get());
     }
     if (r.Method == "POST") {
-        curl_easy_setopt(h, CURLOPT_MIMEPOST, r.Mime);
+        SetOpt(h, CURLOPT_MIMEPOST, r.Mime);
     } else if (r.Method == "DELETE") {
-        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "DELETE");
+        SetOpt(h, CURLOPT_CUSTOMREQUEST, "DELETE");
     }
 
-    curl_multi_add_handle(multi.get(), h);
+    if (CURLMcode mc = curl_multi_add_handle(multi.get(), h); mc != CURLM_OK)
+        throw EHttpConnectionError(curl_multi_strerror(mc));
     // The transfer runs here, in our own loop, so that the progress callback and the
     // read time-out are looked at every 50 ms and nothing is raised through libcurl.
     std::exception_ptr aborted;

@@ -411,6 +411,65 @@ TEST_F(DbEmbedded, LockAndUnlockConnection) {
     EXPECT_EQ(db.FindConnection(platform::CurrentThreadId()), conn);
 }
 
+TEST_F(DbEmbedded, ATransactionIsRolledBackUnlessCommitted) {
+    const char* insert = "INSERT INTO T_ITEMS (ID, NAME) VALUES (:ID, :NAME)";
+    {
+        TDbTransaction tx;
+        tx.Run(insert, {{"ID", 1}, {"NAME", "a"}});
+        EXPECT_EQ(int64_t(1), tx.Value("SELECT COUNT(*) FROM T_ITEMS").AsInt64());
+    }
+    EXPECT_EQ(0, ItemCount()) << "left without Commit";
+    try {
+        TDbTransaction tx;
+        tx.Run(insert, {{"ID", 2}, {"NAME", "b"}});
+        throw std::runtime_error("the caller fails half-way");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(0, ItemCount()) << "left by an error";
+    TDbTransaction tx;
+    tx.Run(insert, {{"ID", 3}, {"NAME", "c"}});
+    tx.Commit();
+    EXPECT_FALSE(tx.Active());
+    EXPECT_EQ(1, ItemCount());
+}
+
+TEST_F(DbEmbedded, TransactionStatementsArePreparedOnceAndKeepTheirRows) {
+    TDbTransaction tx;
+    const char* insert = "INSERT INTO T_ITEMS (ID, NAME, QTY) VALUES (:ID, :NAME, :QTY)";
+    TQuery& first = tx.Statement(insert);
+    for (int i = 1; i <= 3; ++i)
+        tx.Run(insert, {{"ID", i}, {"NAME", i == 2 ? TVariant() : TVariant("n")}, {"QTY", 1.5}});
+    EXPECT_EQ(&first, &tx.Statement(insert)) << "one query per statement text";
+
+    TQuery& rows = tx.Run("SELECT ID, NAME FROM T_ITEMS ORDER BY ID");
+    EXPECT_EQ(std::optional<int64_t>(1), rows.Int64("ID"));
+    // Another statement of the same transaction leaves these rows where they are.
+    EXPECT_TRUE(tx.Value("SELECT NAME FROM T_ITEMS WHERE ID = :ID", {{"ID", 99}}).IsNull());
+    rows.Next();
+    EXPECT_EQ(std::optional<int64_t>(2), rows.Int64("ID"));
+    EXPECT_EQ("", rows.Text("NAME")) << "null reads as empty text";
+    EXPECT_TRUE(tx.Run("SELECT CAST(NULL AS INTEGER) AS N, CAST(NULL AS DATE) AS D FROM RDB$DATABASE")
+                    .Int64("N") == std::nullopt);
+    EXPECT_EQ(std::nullopt, tx.Statement("SELECT CAST(NULL AS INTEGER) AS N, CAST(NULL AS DATE) AS D "
+                                         "FROM RDB$DATABASE").Date("D"));
+    EXPECT_NEAR(EncodeDateTime({2024, 2, 29}).Value,
+                tx.Run("SELECT DATE '2024-02-29' AS D FROM RDB$DATABASE").Date("D")->Value, 1e-9);
+}
+
+TEST_F(DbEmbedded, ANewQueryThatCannotConnectSaysWhy) {
+    TDbParams broken = Db->Params();
+    broken.DbName = "/nonexistent-folder/missing.fdb";
+    Use(broken);
+    try {
+        NewQuery(TTxMode::Short);
+        ADD_FAILURE() << "no error";
+    } catch (const EDbProviderException& e) {
+        EXPECT_NE(std::string::npos, std::string(e.what()).find("/nonexistent-folder/missing.fdb"))
+            << e.what();
+    }
+    EXPECT_THROW(TDbTransaction(), EDbProviderException);
+}
+
 TEST_F(DbEmbedded, FreeDbProviderLeavesAThreadsConnectionToIt) {
     std::promise<void> gotQuery, freed;
     std::future<void> freedSignal = freed.get_future();

@@ -164,6 +164,36 @@ TEST_F(LoggerFile, LevelDecidesWhatIsWritten) {
     }
 }
 
+// A value whose formatting is counted: at level error nothing is formatted at all.
+struct TCountedValue {
+    int* Formatted;
+};
+
+}  // namespace
+
+template <>
+struct fmt::formatter<TCountedValue> : fmt::formatter<int> {
+    auto format(const TCountedValue& v, fmt::format_context& ctx) const {
+        ++*v.Formatted;
+        return fmt::formatter<int>::format(42, ctx);
+    }
+};
+
+namespace {
+
+TEST_F(LoggerFile, FormattedDebugEntriesAreBuiltOnlyWhenWritten) {
+    int formatted = 0;
+    InitLogger();
+    Logger().Debug("запрос №{}: {}", 7, TCountedValue{&formatted});
+    EXPECT_EQ(0, formatted);
+    SetLogLevel("debug");
+    Logger().Debug("запрос №{}: {}", 7, TCountedValue{&formatted});
+    EXPECT_EQ(1, formatted);
+    const std::string text = LogText();
+    EXPECT_NE(std::string::npos, text.find("] debug root  - запрос №7: 42\r\n")) << text;
+    EXPECT_EQ(text.find("запрос"), text.rfind("запрос"));
+}
+
 TEST_F(LoggerFile, ContinuesAnExistingLogAndIsSilentWhenNotSetUp) {
     Logger().Error("before set-up");  // nowhere to write yet; must not fail
     EXPECT_FALSE(std::filesystem::exists(LogFile()));
