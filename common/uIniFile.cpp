@@ -1,7 +1,9 @@
 #include "uIniFile.h"
 
+#include <fcntl.h>
 #include <iconv.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,6 +78,9 @@ std::string ConvertCodePage(const std::string& text, const char* from, const cha
         size_t r = iconv(cd, &in, &inLeft, &dst, &outLeft);
         if (r != size_t(-1)) break;
         if (errno == EILSEQ || errno == EINVAL) {  // a byte the source cannot hold: drop it
+            // With //IGNORE glibc skips such bytes itself and still reports EILSEQ at the
+            // end, when nothing is left to step over.
+            if (inLeft == 0) break;
             ++in;
             --inLeft;
             continue;
@@ -173,20 +178,35 @@ void TIniFile::Save() const {
         throw EIniFileException("Unable to write to " + FPath.string());
     std::filesystem::path tmp = FPath;
     tmp += ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        for (const auto& l : FLines) out << l << "\r\n";
-        out.flush();
-        if (!out) {
-            std::error_code ec;
-            std::filesystem::remove(tmp, ec);
-            throw EIniFileException("Unable to write to " + FPath.string());
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, FPath, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
+    std::string text;
+    for (const auto& l : FLines) text += l + "\r\n";
+
+    // The file may hold the database password: a new one is the owner's alone, and a
+    // rewritten one keeps the mode and owner the administrator gave it.
+    struct stat old {};
+    const bool bExisting = stat(FPath.c_str(), &old) == 0;
+    auto fail = [&](int fd) {
+        if (fd >= 0) close(fd);
+        unlink(tmp.c_str());
         throw EIniFileException("Unable to write to " + FPath.string());
+    };
+    unlink(tmp.c_str());
+    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) fail(fd);
+    if (bExisting) {
+        if (fchmod(fd, old.st_mode & 07777) != 0) fail(fd);
+        // Only root may give the file away; anyone else writes their own file.
+        if ((old.st_uid != geteuid() || old.st_gid != getegid()) &&
+            fchown(fd, old.st_uid, old.st_gid) != 0 && geteuid() == 0)
+            fail(fd);
     }
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) fail(fd);
+        done += size_t(n);
+    }
+    if (fsync(fd) != 0) fail(fd);
+    if (close(fd) != 0) fail(-1);
+    if (rename(tmp.c_str(), FPath.c_str()) != 0) fail(-1);
 }

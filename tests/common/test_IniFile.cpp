@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
 
 #include "TestSupport.h"
 #include "uIniFile.h"
@@ -47,6 +51,49 @@ TEST(IniFile, FallsBackToWindows1251) {
     WriteFile(dir.Path() / "a.ini", "[S]\r\nName=\xC7\xED\xE0\xF7\xE5\xED\xE8\xE5\r\n");
     TIniFile ini(dir.Path() / "a.ini");
     EXPECT_EQ(ini.ReadString("S", "Name", ""), "Значение");
+}
+
+// 0x98 is no letter in Windows-1251; a hand-typed one beside UTF-8 text once crashed the
+// program before its first log line.
+TEST(IniFile, AByteWindows1251LacksIsDropped) {
+    TempDir dir;
+    const std::pair<std::string, std::string> cases[] = {
+        {"A\x98" "B", "AB"},
+        {"\x98", ""},
+        {"\xC7\xED\x98", "Зн"},
+        {"\x98\x98\x98 \xE5", "е"},
+    };
+    for (const auto& [raw, expected] : cases) {
+        WriteFile(dir.Path() / "a.ini", "[S]\r\nName=" + raw + "\r\nNext=1\r\n");
+        TIniFile ini(dir.Path() / "a.ini");
+        EXPECT_EQ(ini.ReadString("S", "Name", "<none>"), expected);
+        EXPECT_EQ(ini.ReadString("S", "Next", ""), "1");
+    }
+}
+
+TEST(IniFile, ANewFileIsTheOwnersAloneAndARewrittenOneKeepsModeAndOwner) {
+    TempDir dir;
+    const auto path = dir.Path() / "QorEgais.ini";
+    auto modeOf = [&] { return std::filesystem::status(path).permissions(); };
+    using std::filesystem::perms;
+    TIniFile(path).WriteString("DATABASE", "Password", "packed");
+    EXPECT_EQ(modeOf(), perms::owner_read | perms::owner_write);
+
+    std::filesystem::permissions(path, perms::owner_read | perms::owner_write | perms::group_read);
+    const bool bRoot = geteuid() == 0;
+    if (bRoot) {
+        ASSERT_EQ(0, chown(path.c_str(), 4321, 4322));
+    }
+    TIniFile(path).WriteString("DATABASE", "User", "SYSDBA");
+    EXPECT_EQ(modeOf(), perms::owner_read | perms::owner_write | perms::group_read);
+    if (bRoot) {
+        struct stat st {};
+        ASSERT_EQ(0, stat(path.c_str(), &st));
+        EXPECT_EQ(4321u, st.st_uid);
+        EXPECT_EQ(4322u, st.st_gid);
+    }
+    EXPECT_EQ(TIniFile(path).ReadString("DATABASE", "Password", ""), "packed");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "QorEgais.ini.tmp"));
 }
 
 TEST(IniFile, WritesInPlaceKeepingTheRestOfTheFile) {
