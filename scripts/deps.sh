@@ -9,7 +9,7 @@ packages=(
   libxml2-dev libcurl4-openssl-dev libspdlog-dev libfmt-dev libcpp-httplib-dev
   libssl-dev uuid-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2 clang-format
+  iproute2 clang-format clang libclang-rt-14-dev
 )
 
 missing=()

@@ -14,5 +14,9 @@ if [ "${1:-}" = "--sanitize" ]; then
   export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 fi
+if [ "${1:-}" != "--sanitize" ]; then
+  # The fuzz harnesses over their corpora, as regression tests of past findings.
+  "$root/scripts/fuzz.sh"
+fi
 cd "$dir"
 ctest --output-on-failure -j2 --timeout 300
