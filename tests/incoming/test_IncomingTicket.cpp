@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "IncomingEnv.h"
+#include "uIncomingReader.h"
 #include "uIncomingTicketJob.h"
+#include "uTicketReader.h"
 
 namespace {
 
@@ -181,14 +183,14 @@ TEST(TicketJob, AddressesSortByTheirLastNumber) {
         {"http://u:8080/opt/out/Ticket/abc", -1},
         {"", -1},
     };
-    for (const auto& [url, id] : cases) EXPECT_EQ(id, TEgaisIncomingTicketJob::UrlID(url)) << url;
+    for (const auto& [url, id] : cases) EXPECT_EQ(id, IncomingUrlNumber(url)) << url;
     std::vector<TVariousFieldItem> uids(3);
     uids[0].StringValue = "a";
     uids[1].StringValue = "b";
     uids[2].StringValue = "b";
-    EXPECT_EQ(1, TEgaisIncomingTicketJob::UidIndex(uids, "b"));
-    EXPECT_EQ(-1, TEgaisIncomingTicketJob::UidIndex(uids, "B"));
-    EXPECT_EQ(-1, TEgaisIncomingTicketJob::UidIndex(uids, ""));
+    EXPECT_EQ(1, TTicketReader::UidIndex(uids, "b"));
+    EXPECT_EQ(-1, TTicketReader::UidIndex(uids, "B"));
+    EXPECT_EQ(-1, TTicketReader::UidIndex(uids, ""));
 }
 
 }  // namespace

@@ -1,13 +1,9 @@
-// The reader of version-1 waybills: every element is found by XPath over the whole
-// document, counterparties are read field by field.
+#include "uWayBillV1Reader.h"
+
 #include "uCommon.h"
-#include "uEgaisStorage.h"
-#include "uHttpClient.h"
-#include "uText.h"
-#include "uIncomingWayBillJob.h"
-#include "uIncomingWayBillParts.h"
 #include "uLogger.h"
-#include "uUtm.h"
+#include "uQorJob.h"
+#include "uText.h"
 
 using namespace incoming;
 
@@ -47,12 +43,16 @@ TCounterpartRecord FlatParty(const TXmlNode& from, const std::string& sBase) {
 
 }  // namespace
 
-bool TEgaisIncomingWayBillJob::LoadWayBillV1(const std::string& sURL) {
-    if (UrlMarkedForDelete(sURL)) return true;
-    std::optional<TXmlDocument> fetched = FetchWayBill(sURL);
-    if (!fetched) return true;
-    TXmlDocument xml = *fetched;
+TWayBillV1Reader::TWayBillV1Reader(TQorJob& job) : TWayBillReader(job, "WayBill", 1) {}
 
+TOnError TWayBillV1Reader::OnError(const std::exception&) const {
+    return Storing() ? TOnError::SkipDocument : TOnError::EndRun;
+}
+
+void TWayBillV1Reader::Fetching(const std::string&) {}
+
+THandled TWayBillV1Reader::Handle(const TIncomingDocument& doc, TDbTransaction& tx) {
+    const TXmlDocument& xml = doc.Xml;
     TWayBillHead head;
     TXmlNode identity = xml.selectSingleNode("//ns:WayBill/wb:Identity");
     head.Key = (identity ? identity.text() : std::string("0")) + "/" +
@@ -60,46 +60,41 @@ bool TEgaisIncomingWayBillJob::LoadWayBillV1(const std::string& sURL) {
                Text(xml, "//ns:WayBill/wb:Header/wb:NUMBER");
     head.DocType = Text(xml, "//ns:WayBill/wb:Header/wb:Type") == "WBReturnFromMe" ? 4 : 0;
     Logger().Debug(">> Waybill identity " + head.Key);
-    SaveXmlToFs(xml, sURL);
 
     TQueryPtr parties = NewQuery(TTxMode::Short);
-    auto store = [&](const TCounterpartRecord& r) {
-        return TVariant(AddCounterPart(*parties, r, [this] { CheckForAbort(); }));
-    };
     TCounterpartRecord shipper = FlatParty(xml, "//wb:Shipper[1]/oref:");
     if (shipper.ShortName.empty()) shipper.ShortName = shipper.FullName;
     Logger().Debug("Add or update shipper...");
-    head.Shipper = store(shipper);
+    head.Shipper = StoreParty(*parties, shipper);
     Logger().Debug(">> Add or update consignee...");
-    head.Consignee = store(FlatParty(xml, "//wb:Consignee[1]/oref:"));
+    head.Consignee = StoreParty(*parties, FlatParty(xml, "//wb:Consignee[1]/oref:"));
     if (xml.selectSingleNode("//wb:Supplier[1]")) {
         Logger().Debug(">> Add or update supplier...");
-        head.Supplier = store(FlatParty(xml, "//wb:Supplier[1]/oref:"));
+        head.Supplier = StoreParty(*parties, FlatParty(xml, "//wb:Supplier[1]/oref:"));
     }
 
     const TXmlNodeList positions = xml.selectNodes("//wb:Position");
-    if (positions.length() == 0) return false;
+    if (positions.length() == 0) return THandled::Last;
 
     std::vector<TWayBillLine> lines;
-    {
-        TProductStore products;
+    WithProducts([&](TQuery& products) {
         for (const TXmlNode& position : positions) {
-            CheckForAbort();
+            Job().CheckForAbort();
             TVariant producerId;
             const TCounterpartRecord producer =
                 FlatParty(position, "./wb:Product/pref:Producer/oref:");
             if (!producer.ClientRegId.empty() || !producer.FullName.empty()) {
                 Logger().Debug(">> Add or update Producer " + producer.ClientRegId);
-                producerId = store(producer);
+                producerId = StoreParty(*parties, producer);
             }
             const std::string sFullName = Text(position, "./wb:Product/pref:FullName");
             std::string sCapacity = Text(position, "./wb:Product/pref:Capacity");
             if (!position.selectSingleNode("./wb:Product/pref:Capacity")) sCapacity = "10";
             const std::string sAlcCode = Text(position, "./wb:Product/pref:AlcCode");
             Logger().Debug(">> Add or update product " + sFullName);
-            products.Add({sFullName, Text(position, "./wb:Product/pref:ShortName"), sAlcCode,
-                          sCapacity, Text(position, "./wb:Product/pref:AlcVolume"),
-                          Text(position, "./wb:Product/pref:ProductVCode"), producerId});
+            AddProduct(products, {sFullName, Text(position, "./wb:Product/pref:ShortName"),
+                                  sAlcCode, sCapacity, Text(position, "./wb:Product/pref:AlcVolume"),
+                                  Text(position, "./wb:Product/pref:ProductVCode"), producerId});
 
             TWayBillLine line;
             line.Node = position;
@@ -111,40 +106,37 @@ bool TEgaisIncomingWayBillJob::LoadWayBillV1(const std::string& sURL) {
             line.Party = Value(position, "./wb:Party", 20);
             lines.push_back(std::move(line));
         }
-        products.Commit();
-    }
+        return true;
+    });
 
     const std::string h = "//wb:Header/wb:";
-    head.Set("FD_HEAD_ID", 0);
-    head.Set("R_DATETIME", TVariant::Null());
-    head.Set("UTM_DOC_ID", head.Key);
-    head.Set("UTM_DOC_TYPE", head.DocType);
-    head.Set("DOC_NUMBER", Utf8Left(Text(xml, h + "NUMBER"), 20));
-    head.Set("DOC_DATE", Value(xml, h + "Date"));
-    head.Set("SHIPPING_DATE", Value(xml, h + "ShippingDate"));
-    head.Set("UNIT_TYPE", Value(xml, h + "UnitType", 50));
-    head.Set("SHIPPER", head.Shipper);
-    head.Set("CONSIGNEE", head.Consignee);
-    head.Set("SUPPLIER", head.Supplier);
-    head.Set("TRAN_TYPE", TranTypeOf(Value(xml, h + "Transport/wb:TRAN_TYPE")));
-    const std::pair<const char*, size_t> transport[] = {
-        {"TRAN_COMPANY", 150}, {"TRAN_CAR", 50},          {"TRAN_TRAILER", 50},
-        {"TRAN_CUSTOMER", 150}, {"TRAN_DRIVER", 50},      {"TRAN_LOADPOINT", 1000},
-        {"TRAN_UNLOADPOINT", 1000}, {"TRAN_REDIRECT", 50}, {"TRAN_FORWARDER", 50},
-    };
-    for (const auto& [name, maxChars] : transport)
-        head.Set(name, Value(xml, h + "Transport/wb:" + name, maxChars));
-    head.Set("BASE", Value(xml, h + "Base", 150));
-    head.Set("NOTE", Value(xml, h + "Note", 200));
-    head.Set("ACT_STATUS", 0);
-    head.Set("ACT_NUMBER", TVariant::Null());
-    head.Set("ACT_DATE", TVariant::Null());
-    head.Set("ACT_NOTE", TVariant::Null());
-    head.Set("STATUS", 1);
-    head.Set("QOR_STATE", 255);
-    head.Set("UTM_LINK", Utf8Left(sURL, 300));
-    head.Set("FSRAR_ID", GetSettingProperty("FSRAR_ID").value_or(""));
-    head.Set("PROTOCOL_VERSION", 1);
-    StoreDocument(sURL, head, lines, 1);
-    return true;
+    TWayBillHeader values;
+    values.Number = Text(xml, h + "NUMBER");
+    values.Date = Value(xml, h + "Date");
+    values.ShippingDate = Value(xml, h + "ShippingDate");
+    values.UnitType = Value(xml, h + "UnitType", 50);
+    values.TranType = Value(xml, h + "Transport/wb:TRAN_TYPE");
+    for (const TTransportField& f : TransportFields())
+        values.Transport.push_back(Value(xml, h + "Transport/wb:" + f.Name, f.MaxChars));
+    values.Base = Value(xml, h + "Base", 150);
+    values.Note = Value(xml, h + "Note", 200);
+    CompleteHead(head, values, doc.Url, GetSettingProperty("FSRAR_ID").value_or(""));
+    return Store(tx, head, lines);
+}
+
+void TWayBillV1Reader::StoreInforms(TDbTransaction& tx, const TXmlNode& position, int64_t lineId,
+                                    const TVariant& shipper) {
+    Logger().Debug("Before insert informs");
+    TXmlNode regId = position.selectSingleNode("./wb:InformA/pref:RegId");
+    if (!regId) throw EQorJobException("Не найден тег wb:InformA");
+    TXmlNode alcCode = position.selectSingleNode("./wb:Product/pref:AlcCode");
+    const std::string sAlcCode = Utf8Left(alcCode ? alcCode.text() : "", 30);
+    const TVariant formA = StoreInform(tx, "A", Utf8Left(regId.text(), 50), shipper, sAlcCode);
+    LinkInform(tx, true, formA, lineId);
+
+    for (const TXmlNode& bRegId :
+         position.selectNodes("./wb:InformB/pref:InformBItem[*]/pref:BRegId")) {
+        const TVariant formB = StoreInform(tx, "B", Utf8Left(bRegId.text(), 50), shipper, sAlcCode);
+        LinkInform(tx, false, formB, lineId);
+    }
 }
