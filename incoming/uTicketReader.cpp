@@ -193,28 +193,30 @@ THandled TTicketReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx)
         return THandled::Stored;
     }
     const bool bUnmatched = t.IX == -1;
-    if (t.XmlDocType == "ACTFIXBARCODE") {
-        t.iRequestType = 33;
-        if (bUnmatched) t.sActDescription = "постановки на баланс акцизных марок";
-    } else if (t.XmlDocType == "ACTUNFIXBARCODE") {
-        t.iRequestType = 34;
-        if (bUnmatched) t.sActDescription = "списания акцизных марок";
-    } else if (t.XmlDocType == "ACTCHARGEONSHOP_V2") {
-        t.iRequestType = 27;
-        t.sActDescription = "постановки на баланс в торговый зал";
-    } else if (t.XmlDocType == "ACTWRITEOFFSHOP_V2") {
-        t.iRequestType = 28;
-        t.sActDescription = "списания с торгового зала";
-        if (!bUnmatched) {
-            t.sActRegID = t.Trimmed("//tc:RegID[1]");
-            if (t.sActRegID.empty()) t.sActDescription.clear();
-        }
-    } else if (t.XmlDocType == "TRANSFERTOSHOP") {
-        t.iRequestType = 25;
-        t.sActDescription = "передачи в торговый зал";
-    } else if (t.XmlDocType == "TRANSFERFROMSHOP") {
-        t.iRequestType = 26;
-        t.sActDescription = "возврата на склад";
+    // Acts answered through their own requests; the fix and unfix of marks are described
+    // only when no sent header matches.
+    struct TActKind {
+        const char* DocType;
+        int RequestType;
+        const char* Description;
+        bool OnlyUnmatched;
+    };
+    static const TActKind acts[] = {
+        {"ACTFIXBARCODE", 33, "постановки на баланс акцизных марок", true},
+        {"ACTUNFIXBARCODE", 34, "списания акцизных марок", true},
+        {"ACTCHARGEONSHOP_V2", 27, "постановки на баланс в торговый зал", false},
+        {"ACTWRITEOFFSHOP_V2", 28, "списания с торгового зала", false},
+        {"TRANSFERTOSHOP", 25, "передачи в торговый зал", false},
+        {"TRANSFERFROMSHOP", 26, "возврата на склад", false},
+    };
+    for (const TActKind& act : acts) {
+        if (t.XmlDocType != act.DocType) continue;
+        t.iRequestType = act.RequestType;
+        if (bUnmatched || !act.OnlyUnmatched) t.sActDescription = act.Description;
+    }
+    if (t.XmlDocType == "ACTWRITEOFFSHOP_V2" && !bUnmatched) {
+        t.sActRegID = t.Trimmed("//tc:RegID[1]");
+        if (t.sActRegID.empty()) t.sActDescription.clear();
     }
     if (bUnmatched || !t.sActDescription.empty()) return Unmatched(t, tx);
     return Matched(t, FSent[size_t(t.IX)], tx);

@@ -106,6 +106,19 @@ bool TWayBillReader::WithProducts(const std::function<bool(TQuery& products)>& r
     return bRead;
 }
 
+TWayBillLine TWayBillReader::LineOf(const TXmlNode& position, const std::string& sAlcCode,
+                                    const TPositionValue& value) {
+    TWayBillLine line;
+    line.Node = position;
+    line.PositionId = PositionIdOf(value("Identity", 0).AsString());
+    line.AlcCode = sAlcCode;
+    line.Quantity = value("Quantity", 0);
+    line.Price = PriceOf(value("Price", 0));
+    line.Pack = value("Pack_ID", 20);
+    line.Party = value("Party", 20);
+    return line;
+}
+
 void TWayBillReader::CompleteHead(TWayBillHead& head, const TWayBillHeader& header,
                                   const std::string& sUrl, const std::string& sFsrarId) const {
     head.Set("FD_HEAD_ID", 0);

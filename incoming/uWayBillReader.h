@@ -89,6 +89,12 @@ protected:
     // Runs readLines with a transaction for the waybill's products, committed however
     // the reading ends, so that what was stored stays stored.
     bool WithProducts(const std::function<bool(TQuery& products)>& readLines);
+    // The position's element "wb:<name>" as a version reads it, cut to maxChars (0: whole);
+    // null when it is absent.
+    using TPositionValue = std::function<TVariant(const std::string& sName, size_t iMaxChars)>;
+    // A position as the storing stage takes it.
+    static TWayBillLine LineOf(const TXmlNode& position, const std::string& sAlcCode,
+                               const TPositionValue& value);
     // The head parameters every version writes, from what the version read.
     void CompleteHead(TWayBillHead& head, const TWayBillHeader& header, const std::string& sUrl,
                       const std::string& sFsrarId) const;

@@ -96,15 +96,9 @@ THandled TWayBillV1Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
                                   sAlcCode, sCapacity, Text(position, "./wb:Product/pref:AlcVolume"),
                                   Text(position, "./wb:Product/pref:ProductVCode"), producerId});
 
-            TWayBillLine line;
-            line.Node = position;
-            line.PositionId = PositionIdOf(Text(position, "./wb:Identity"));
-            line.AlcCode = sAlcCode;
-            line.Quantity = Value(position, "./wb:Quantity");
-            line.Price = PriceOf(Value(position, "./wb:Price"));
-            line.Pack = Value(position, "./wb:Pack_ID", 20);
-            line.Party = Value(position, "./wb:Party", 20);
-            lines.push_back(std::move(line));
+            lines.push_back(LineOf(position, sAlcCode, [&](const std::string& sName, size_t iMaxChars) {
+                return Value(position, "./wb:" + sName, iMaxChars);
+            }));
         }
         return true;
     });

@@ -34,6 +34,21 @@ bool ReadParty(const TXmlNode& node, TCounterpartRecord& r) {
     return node && LoadCounterPart(node, r);
 }
 
+// A party the header must name (sTag), or false after saying what is missing; sWhose
+// ends the line of a party that cannot be read.
+bool ReadHeaderParty(const TXmlNode& header, const std::string& sTag, const char* sWhose,
+                     TCounterpartRecord& r) {
+    TXmlNode node = GetChildNode(header, sTag);
+    if (!node) {
+        Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти тег " + sTag);
+        return false;
+    }
+    if (ReadParty(node, r)) return true;
+    Logger().Debug(std::string("TEgaisIncomingWayBillJob: Не удалось найти загрузить данные о ") +
+                   sWhose + ".");
+    return false;
+}
+
 }  // namespace
 
 TWayBillV2Reader::TWayBillV2Reader(TQorJob& job) : TWayBillV2Reader(job, "WayBill_v2", 2) {}
@@ -72,31 +87,15 @@ THandled TWayBillV2Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
     head.DocType = ChildText(header, "wb:Type") == "WBReturnFromMe" ? 4 : 0;
     Logger().Debug(texts.IdentityLog + head.Key);
 
-    TXmlNode shipperNode = GetChildNode(header, "wb:Shipper");
-    if (!shipperNode) {
-        Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти тег wb:Shipper");
-        return THandled::Kept;
-    }
     TCounterpartRecord shipper;
-    if (!ReadParty(shipperNode, shipper)) {
-        Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти загрузить данные о поставщике.");
-        return THandled::Kept;
-    }
+    if (!ReadHeaderParty(header, "wb:Shipper", "поставщике", shipper)) return THandled::Kept;
     Job().CheckForAbort();
     TQueryPtr parties = NewQuery(TTxMode::Short);
     Logger().Debug("Добавим поставщика...");
     head.Shipper = StoreParty(*parties, shipper);
 
-    TXmlNode consigneeNode = GetChildNode(header, "wb:Consignee");
-    if (!consigneeNode) {
-        Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти тег wb:Consignee");
-        return THandled::Kept;
-    }
     TCounterpartRecord consignee;
-    if (!ReadParty(consigneeNode, consignee)) {
-        Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти загрузить данные о покупателе.");
-        return THandled::Kept;
-    }
+    if (!ReadHeaderParty(header, "wb:Consignee", "покупателе", consignee)) return THandled::Kept;
     const std::string sFsrarId = GetSettingProperty("FSRAR_ID").value_or("");
     if (!ForUs(consignee, sFsrarId, doc.Url)) return THandled::Kept;
     Job().CheckForAbort();
@@ -144,15 +143,10 @@ THandled TWayBillV2Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
                                   ChildText(product, "pref:AlcVolume"),
                                   ChildText(product, "pref:ProductVCode"), producerId});
 
-            TWayBillLine line;
-            line.Node = position;
-            line.PositionId = PositionIdOf(ChildText(position, "wb:Identity"));
-            line.AlcCode = ChildText(product, "pref:AlcCode");
-            line.Quantity = ChildValue(position, "wb:Quantity");
-            line.Price = PriceOf(ChildValue(position, "wb:Price"));
-            line.Pack = ChildValue(position, "wb:Pack_ID", 20);
-            line.Party = ChildValue(position, "wb:Party", 20);
-            lines.push_back(std::move(line));
+            lines.push_back(LineOf(position, ChildText(product, "pref:AlcCode"),
+                                   [&](const std::string& sName, size_t iMaxChars) {
+                                       return ChildValue(position, "wb:" + sName, iMaxChars);
+                                   }));
         }
         return true;
     });
