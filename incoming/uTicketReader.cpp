@@ -117,7 +117,10 @@ TIncomingSelection TTicketReader::Selection() const {
 }
 
 TOnError TTicketReader::OnError(const std::exception& e) const {
-    return dynamic_cast<const EQorJobException*>(&e) ? TOnError::SkipDocument : TOnError::EndRun;
+    // A ticket that is not XML must not hold back the tickets after it: it would come
+    // first again at every run.
+    const bool bSkip = dynamic_cast<const EQorJobException*>(&e) || dynamic_cast<const EXmlException*>(&e);
+    return bSkip ? TOnError::SkipDocument : TOnError::EndRun;
 }
 
 void TTicketReader::Recorded(const std::string& url) {

@@ -3,7 +3,8 @@
 // the documents this service has sent: a ticket moves its document's status on and gives
 // the sending request its final reply (type 16). A ticket dealt with is archived and its
 // UTM address marked for deletion; one that cannot be dealt with yet stays in the UTM.
-// Only the job's own failures skip a ticket; any other error ends the run.
+// The job's own failures and a ticket that is not XML skip the ticket; any other error
+// ends the run.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -175,6 +175,19 @@ TEST_F(IncomingTicket, ARepeatedTicketWithIgnoreDoubleSendTicketLeavesTheStatusA
     }
 }
 
+TEST_F(IncomingTicket, AnUnreadableTicketStaysAndTheTicketsAfterItAreStillRead) {
+    Sent(1);
+    const std::string broken = Utm.PlaceIncoming("Ticket", "<ns:Documents><ns:Ticket>", kReplyId);
+    const std::string url = Utm.PlaceIncoming(
+        "Ticket", Ticket("WAYBILL_V4", Operation("Confirm", "Accepted", "ok")), kReplyId);
+    Run();
+    EXPECT_EQ("2|TTN-0042424242|\n", Header());
+    EXPECT_EQ("16|10|1|ok\n", Replies());
+    EXPECT_EQ(std::vector<std::string>{url}, RecordedLinks());
+    EXPECT_EQ((std::vector<std::string>{broken, url}), Utm.IncomingUrls());
+    EXPECT_NE(std::string::npos, Log().find("TEgaisIncomingTicketJob\r\n(EXmlException"));
+}
+
 TEST(TicketJob, AddressesSortByTheirLastNumber) {
     const std::pair<const char*, int64_t> cases[] = {
         {"http://u:8080/opt/out/Ticket/123", 123},
