@@ -105,7 +105,8 @@ void BM_StoreWaybillV4(benchmark::State& state) {
         TEgaisIncomingWayBillJob job;
         job.SetLimitJobRunningTime(990000);
         job.DoBefore();
-        job.StoreWayBill(xml, "http://127.0.0.1:8080/opt/out/WayBill_v4/" + std::to_string(++n), 4);
+        TWayBillV3Reader reader(job, 4);
+        reader.Take({"http://127.0.0.1:8080/opt/out/WayBill_v4/" + std::to_string(++n), {}, xml});
         job.DoAfter();
     }
     TQueryPtr q = NewQuery(TTxMode::Short);

@@ -40,6 +40,12 @@ std::string UpperAscii(std::string s) {
     return s;
 }
 
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
 bool Contains(const std::string& s, const std::string& part) {
     return s.find(part) != std::string::npos;
 }

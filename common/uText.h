@@ -14,6 +14,8 @@ size_t Utf8Length(const std::string& s);
 std::string Utf8HeadAndTail(const std::string& s, size_t n);
 // a-z become A-Z; every other byte stays.
 std::string UpperAscii(std::string s);
+// A-Z become a-z; every other byte stays.
+std::string LowerAscii(std::string s);
 bool Contains(const std::string& s, const std::string& part);
 // A whole decimal integer (optional sign, no blanks), as the ticket and waybill readers
 // accept it; false for anything else, an empty text or a value outside 64 bits.

@@ -1,7 +1,5 @@
 #include "uMaintenanceJobs.h"
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <thread>
@@ -10,7 +8,9 @@
 #include "uCommon.h"
 #include "uDbProvider.h"
 #include "uHttpClient.h"
+#include "uIncomingReader.h"
 #include "uLogger.h"
+#include "uText.h"
 #include "uUtm.h"
 #include "uXml.h"
 
@@ -109,15 +109,9 @@ private:
     std::vector<bool> FVisited;
 };
 
-std::string LowerAscii(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
 void DeleteLinkRow(const TVariant& id) {
     // Its own transaction, committed at once; a failure leaves the row for a later run.
-    GetDbProvider().GetQuery(kDeleteLinkSql, {"ID"}, {id}, true, false, true, true, true);
+    NewQuery(TTxMode::Short)->Run(kDeleteLinkSql, {{"ID", id}});
 }
 
 struct TLinkRow {
@@ -151,31 +145,22 @@ void TEgaisRefreshJob::DoJob() {
 void TEgaisGarbageRemoverJob::DoJob() {
     Logger().Debug("TEgaisGarbageRemoverJob.DoJob ->");
     CheckForAbort();
-    IBuffer buffer = NewBuffer();
-    std::shared_ptr<TUTMBuffer> utm = UTMBuffer();
-    if (utm->ReadIncomingDocs(buffer) != 200)
-        throw EQorJobException("Не удалось прочитать входящие документы УТМ");
-    dtUtmNewsMoment = utm->LastNewsMoment();
+    const TIncomingList list =
+        TIncomingList::Read(dtUtmNewsMoment, "Не удалось прочитать входящие документы УТМ");
     CheckForAbort();
-    TXmlDocument list = LoadXmlFrom(buffer->Data());
 
     std::vector<TLinkRow> rows;
     {
-        TQueryPtr q = NewQuery(TTxMode::Long, TTxOwner::Connection);
-        q->SetSQL(kLinksSql);
-        q->SetParam("DATE", Now());
         auto fsrarId = GetSettingProperty("FSRAR_ID");
-        q->SetParam("FSRAR_ID", fsrarId ? TVariant(*fsrarId) : TVariant::Null());
-        q->ExecQuery();
+        TQueryPtr q = NewQuery(TTxMode::Short);
+        q->Run(kLinksSql, {{"DATE", Now()}, {"FSRAR_ID", fsrarId ? TVariant(*fsrarId) : TVariant::Null()}});
         Logger().Debug("TEgaisGarbageRemoverJob.DoJob: Список ссылок для удаления получен.");
-        for (; !q->Eof(); q->Next())
-            rows.push_back({q->FieldByName("ID"), q->FieldByName("UTM_LINK").AsString()});
-        q->Close();
+        for (; !q->Eof(); q->Next()) rows.push_back({q->FieldByName("ID"), q->Text("UTM_LINK")});
     }
     std::vector<std::string> links;
     links.reserve(rows.size());
     for (const TLinkRow& row : rows) links.push_back(row.Link);
-    const std::vector<bool> listed = LinksListed(list, links);
+    const std::vector<bool> listed = LinksListed(list.Xml(), links);
 
     size_t count = 0;
     for (size_t i = 0; i < rows.size(); ++i) {

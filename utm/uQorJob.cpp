@@ -37,13 +37,19 @@ TVariant FsrarId() {
 
 // Runs the upsert on the query and returns the row's ID.
 int64_t RunMarkForDelete(TQuery& q, const std::string& sUrl) {
-    q.SetSQL(kMarkForDeleteSql);
-    q.SetParam("UTM_LINK", sUrl);
-    q.SetParam("FSRAR_ID", FsrarId());
-    q.ExecQuery();
-    TVariant id = q.Eof() ? TVariant::Null() : q.FieldByName("ID");
-    if (id.IsNull()) throw EQorJobException("unable to mark for deleting");
-    return id.AsInt64();
+    q.Run(kMarkForDeleteSql, {{"UTM_LINK", sUrl}, {"FSRAR_ID", FsrarId()}});
+    const std::optional<int64_t> id = q.Eof() ? std::nullopt : q.Int64("ID");
+    if (!id) throw EQorJobException("unable to mark for deleting");
+    return *id;
+}
+
+int64_t LoggedMark(TQuery& q, const std::string& sUrl, TQorHttpJob::TMarkLines lines) {
+    const bool bOwn = lines == TQorHttpJob::TMarkLines::OwnTransaction;
+    Logger().Debug((bOwn ? "TQorHttpJob.MarkForDelete(" : "TQorHttpJob.MarkForDelete2(") + sUrl + ")");
+    const int64_t id = RunMarkForDelete(q, sUrl);
+    Logger().Debug((bOwn ? "TQorHttpJob.MarkForDelete: Utm_link id = " : "Utm_link id: ") +
+                   std::to_string(id));
+    return id;
 }
 
 std::string TwoDigits(int v) {
@@ -136,38 +142,26 @@ void TQorHttpJob::DeleteDocumentFromUtm(const std::string& sUrl) {
 }
 
 bool TQorHttpJob::UrlMarkedForDelete(const std::string& AUrl) {
-    TQueryPtr q = NewQuery(TTxMode::Short);
-    q->SetSQL(kUrlMarkedSql);
-    q->SetParam("UTM_LINK", AUrl);
-    q->ExecQuery();
-    bool marked = !q->Eof() && q->FieldByName("RESULT").AsInt64() > 0;
-    q->Close();
-    return marked;
+    return NewQuery(TTxMode::Short)->Value(kUrlMarkedSql, {{"UTM_LINK", AUrl}}).AsInt64() > 0;
 }
 
 int64_t TQorHttpJob::MarkForDelete(const std::string& sUrl) {
-    Logger().Debug("TQorHttpJob.MarkForDelete(" + sUrl + ")");
-    TQueryPtr q = NewQuery(TTxMode::Short);
-    int64_t id = RunMarkForDelete(*q, sUrl);
-    Logger().Debug("TQorHttpJob.MarkForDelete: Utm_link id = " + std::to_string(id));
-    return id;
+    return LoggedMark(*NewQuery(TTxMode::Short), sUrl, TMarkLines::OwnTransaction);
 }
 
 int64_t TQorHttpJob::MarkForDelete(const std::string& sUrl, TQuery& Query) {
-    Logger().Debug("TQorHttpJob.MarkForDelete2(" + sUrl + ")");
-    Query.Close();
-    int64_t id = RunMarkForDelete(Query, sUrl);
-    Logger().Debug("Utm_link id: " + std::to_string(id));
-    return id;
+    return LoggedMark(Query, sUrl, TMarkLines::CallersQuery);
+}
+
+int64_t TQorHttpJob::MarkForDelete(const std::string& sUrl, TDbTransaction& tx, TMarkLines lines) {
+    return LoggedMark(tx.Statement(kMarkForDeleteSql), sUrl, lines);
 }
 
 void TQorHttpJob::SendMessageToBackOffice(const std::string& sMsg) {
     Logger().Debug("TQorHttpJob.SendMessageToBackOffice >> ");
     TQueryPtr q = NewQuery(TTxMode::Short);
     Logger().Debug("TQorHttpJob: Отправляем в офис сообщение \"" + sMsg + "\"");
-    q->SetSQL(kSendMessageSql);
-    q->SetParam("MSG_TEXT", sMsg);
-    q->ExecQuery();
+    q->Run(kSendMessageSql, {{"MSG_TEXT", sMsg}});
     Logger().Debug("TQorHttpJob.SendMessageToBackOffice <<");
 }
 

@@ -12,6 +12,7 @@
 #include "uDateTime.h"
 #include "uQorAbstractJob.h"
 
+class TDbTransaction;
 class THttpClient;
 class TQuery;
 class TXmlDocument;
@@ -47,6 +48,10 @@ public:
     // The same through the caller's query, inside the caller's transaction, which the
     // caller commits together with its other changes.
     int64_t MarkForDelete(const std::string& sUrl, TQuery& Query);
+    // The same in the caller's transaction, logged with the lines of the form given:
+    // operators follow a job's documents by the lines that job has always written.
+    enum class TMarkLines { OwnTransaction, CallersQuery };
+    int64_t MarkForDelete(const std::string& sUrl, TDbTransaction& tx, TMarkLines lines);
     void SendMessageToBackOffice(const std::string& sMsg);
 
     THttpClient& Http() { return *FHttp; }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "IncomingEnv.h"
+#include "uIncomingReader.h"
 #include "uIncomingTicketJob.h"
+#include "uTicketReader.h"
 
 namespace {
 
@@ -173,6 +175,19 @@ TEST_F(IncomingTicket, ARepeatedTicketWithIgnoreDoubleSendTicketLeavesTheStatusA
     }
 }
 
+TEST_F(IncomingTicket, AnUnreadableTicketStaysAndTheTicketsAfterItAreStillRead) {
+    Sent(1);
+    const std::string broken = Utm.PlaceIncoming("Ticket", "<ns:Documents><ns:Ticket>", kReplyId);
+    const std::string url = Utm.PlaceIncoming(
+        "Ticket", Ticket("WAYBILL_V4", Operation("Confirm", "Accepted", "ok")), kReplyId);
+    Run();
+    EXPECT_EQ("2|TTN-0042424242|\n", Header());
+    EXPECT_EQ("16|10|1|ok\n", Replies());
+    EXPECT_EQ(std::vector<std::string>{url}, RecordedLinks());
+    EXPECT_EQ((std::vector<std::string>{broken, url}), Utm.IncomingUrls());
+    EXPECT_NE(std::string::npos, Log().find("TEgaisIncomingTicketJob\r\n(EXmlException"));
+}
+
 TEST(TicketJob, AddressesSortByTheirLastNumber) {
     const std::pair<const char*, int64_t> cases[] = {
         {"http://u:8080/opt/out/Ticket/123", 123},
@@ -181,14 +196,14 @@ TEST(TicketJob, AddressesSortByTheirLastNumber) {
         {"http://u:8080/opt/out/Ticket/abc", -1},
         {"", -1},
     };
-    for (const auto& [url, id] : cases) EXPECT_EQ(id, TEgaisIncomingTicketJob::UrlID(url)) << url;
+    for (const auto& [url, id] : cases) EXPECT_EQ(id, IncomingUrlNumber(url)) << url;
     std::vector<TVariousFieldItem> uids(3);
     uids[0].StringValue = "a";
     uids[1].StringValue = "b";
     uids[2].StringValue = "b";
-    EXPECT_EQ(1, TEgaisIncomingTicketJob::UidIndex(uids, "b"));
-    EXPECT_EQ(-1, TEgaisIncomingTicketJob::UidIndex(uids, "B"));
-    EXPECT_EQ(-1, TEgaisIncomingTicketJob::UidIndex(uids, ""));
+    EXPECT_EQ(1, TTicketReader::UidIndex(uids, "b"));
+    EXPECT_EQ(-1, TTicketReader::UidIndex(uids, "B"));
+    EXPECT_EQ(-1, TTicketReader::UidIndex(uids, ""));
 }
 
 }  // namespace
