@@ -39,6 +39,19 @@ namespace {
 constexpr const char* kEmbeddedPassword = "masterkey";
 constexpr const char* kDbNameMark = "<database>";
 
+// Runs a Firebird tool; raises std::runtime_error with its output when it fails or
+// its output holds `failure`.
+void RunTool(const std::string& cmd, const std::string& failure = "") {
+    FILE* pipe = popen((cmd + " 2>&1 </dev/null").c_str(), "r");
+    if (!pipe) throw std::runtime_error("Unable to start " + cmd);
+    std::string output;
+    char buf[4096];
+    while (size_t n = fread(buf, 1, sizeof buf, pipe)) output.append(buf, n);
+    const int status = pclose(pipe);
+    if (status != 0 || (!failure.empty() && output.find(failure) != std::string::npos))
+        throw std::runtime_error(cmd.substr(0, cmd.find(' ')) + " failed: " + output);
+}
+
 // Runs `script` with isql; `dbName` empty when the script makes its own database.
 // Stops at the first error and raises std::runtime_error with isql's output.
 void RunIsql(const std::string& script, const std::string& password, const std::string& dbName,
@@ -48,16 +61,13 @@ void RunIsql(const std::string& script, const std::string& password, const std::
     std::string cmd = "isql-fb -q -bail -ch UTF8 -user SYSDBA -password '" + password + "' -i '" +
                       file.string() + "'";
     if (!dbName.empty()) cmd += " '" + dbName + "'";
-    cmd += " 2>&1 </dev/null";
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (!pipe) throw std::runtime_error("Unable to start isql-fb");
-    std::string output;
-    char buf[4096];
-    while (size_t n = fread(buf, 1, sizeof buf, pipe)) output.append(buf, n);
-    const int status = pclose(pipe);
+    try {
+        RunTool(cmd, "Statement failed");
+    } catch (...) {
+        fs::remove(file);
+        throw;
+    }
     fs::remove(file);
-    if (status != 0 || output.find("Statement failed") != std::string::npos)
-        throw std::runtime_error("isql-fb failed: " + output);
 }
 
 // The script that makes the schema, with kDbNameMark where the file name goes.
@@ -89,6 +99,8 @@ fs::path TemplateFolder() {
 }
 
 constexpr const char* kTemplatePrefix = "schema-";
+// gfix's switch that turns forced writes off, applied to the template after its script.
+constexpr const char* kNoForcedWrites = "-write async";
 
 // Holds an exclusive lock on the template folder's lock file while it lives.
 class FolderLock {
@@ -111,7 +123,8 @@ private:
 fs::path SchemaTemplate() {
     const std::string script = SchemaScript();
     const fs::path folder = TemplateFolder();
-    const fs::path target = folder / (kTemplatePrefix + Hash(script) + ".fdb");
+    // The step after the script counts too: a template made another way gets another name.
+    const fs::path target = folder / (kTemplatePrefix + Hash(script + kNoForcedWrites) + ".fdb");
     if (fs::exists(target)) return target;
 
     fs::create_directories(folder);
@@ -125,6 +138,11 @@ fs::path SchemaTemplate() {
     withName.replace(withName.find(kDbNameMark), std::string(kDbNameMark).size(), partial.string());
     try {
         RunIsql(withName, kEmbeddedPassword, "", folder);
+        // A test's database never outlives the test, so no commit needs to wait for the
+        // disk: without forced writes the job tests, which commit row by row, run about
+        // twice as fast. The copies inherit the setting.
+        RunTool(std::string("gfix ") + kNoForcedWrites + " -user SYSDBA -password " +
+                kEmbeddedPassword + " '" + partial.string() + "'");
     } catch (...) {
         fs::remove(partial);
         throw;
