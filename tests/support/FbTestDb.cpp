@@ -99,6 +99,7 @@ fs::path TemplateFolder() {
 }
 
 constexpr const char* kTemplatePrefix = "schema-";
+constexpr const char* kPartialPrefix = "partial.";
 // gfix's switch that turns forced writes off, applied to the template after its script.
 constexpr const char* kNoForcedWrites = "-write async";
 
@@ -132,7 +133,7 @@ fs::path SchemaTemplate() {
     if (fs::exists(target)) return target;  // made by another process meanwhile
     // Made under another name and renamed when complete: a process that finds the
     // template never sees half of one, even one left by a process that was killed.
-    const fs::path partial = folder / ("partial." + std::to_string(::getpid()) + ".fdb");
+    const fs::path partial = folder / (kPartialPrefix + std::to_string(::getpid()) + ".fdb");
     fs::remove(partial);
     std::string withName = script;
     withName.replace(withName.find(kDbNameMark), std::string(kDbNameMark).size(), partial.string());
@@ -153,11 +154,13 @@ fs::path SchemaTemplate() {
 
 void RemoveStaleSchemaTemplates() {
     const fs::path current = SchemaTemplate();
+    // Under the lock no template is being made: a partial one is what a killed process left.
     FolderLock lock(TemplateFolder());
     for (const auto& entry : fs::directory_iterator(TemplateFolder())) {
         const std::string name = entry.path().filename().string();
-        if (entry.path() != current && name.rfind(kTemplatePrefix, 0) == 0)
-            fs::remove(entry.path());
+        const bool stale =
+            name.rfind(kTemplatePrefix, 0) == 0 || name.rfind(kPartialPrefix, 0) == 0;
+        if (entry.path() != current && stale) fs::remove(entry.path());
     }
 }
 

@@ -17,7 +17,8 @@ namespace qortest {
 // /etc/firebird/3.0/SYSDBA.password.
 std::string FbServerPassword();
 
-// The database file made from db/*.sql, PAGE_SIZE 8192, DEFAULT CHARACTER SET WIN1251.
+// The database file made from db/*.sql, PAGE_SIZE 8192, DEFAULT CHARACTER SET WIN1251,
+// with forced writes off (no test needs its database to survive a power cut).
 // Building the schema takes far longer than copying a file, and every test process
 // would otherwise build it again, so it is made once per build folder and schema text:
 // its name carries a hash of the script, so that a changed db/*.sql gives a new one.
@@ -25,7 +26,8 @@ std::string FbServerPassword();
 // under a lock file, so that concurrent test processes make it only once. CTest makes
 // it first (the QorSchema fixture); a test binary run by hand makes it on demand.
 std::filesystem::path SchemaTemplate();
-// Removes the templates of earlier schema texts from the build folder.
+// Removes the templates of earlier schema texts, and any left half made, from the build
+// folder.
 void RemoveStaleSchemaTemplates();
 
 enum class FbLocation {
@@ -70,8 +72,9 @@ public:
 // A suite whose tests share one database, made at the suite's first test and dropped
 // after its last; each test starts with the provider pointed at it and with fresh
 // connections. A suite chooses the location and its own SQL by overriding Location()
-// and ExtraSql(); the tests of one suite run in one process only when a binary is run
-// by hand, yet they must not depend on each other's rows.
+// and ExtraSql(). CTest runs every test in a process of its own, so the sharing only
+// saves time when a binary runs by hand; a test that changes rows others read must
+// put them back or clear them in its SetUp.
 class SuiteDbTest : public ::testing::Test {
 protected:
     virtual FbLocation Location() const { return FbLocation::Embedded; }
