@@ -37,7 +37,10 @@ struct TimeoutCase {
     uint32_t Limit, ConnectTimeout;
 };
 
-class ConnectTimeout : public ::testing::TestWithParam<TimeoutCase> {};
+class ConnectTimeout : public ::testing::TestWithParam<TimeoutCase> {
+protected:
+    qortest::ProgramFolders Folders;
+};
 
 TEST_P(ConnectTimeout, IsAQuarterOfTheLimitButNeverBelowTwoSeconds) {
     THttpTestJob job;
@@ -53,7 +56,12 @@ INSTANTIATE_TEST_SUITE_P(Limits, ConnectTimeout,
                                            TimeoutCase{8003, 2000}, TimeoutCase{8004, 2001},
                                            TimeoutCase{0, 2000}));
 
-TEST(HttpJobAbort, AStopRequestWinsOverTheTimeLimit) {
+class HttpJobAbort : public ::testing::Test {
+protected:
+    qortest::ProgramFolders Folders;
+};
+
+TEST_F(HttpJobAbort, AStopRequestWinsOverTheTimeLimit) {
     uint32_t ticks = 1000;
     platform::SetTickSource([&] { return ticks; });
     struct Case {
