@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "DbQueries.h"
 #include "FbTestDb.h"
 #include "TestSupport.h"
 #include "uCommon.h"
@@ -304,53 +305,30 @@ TEST_F(IniMergeTest, RefusedIniWriteFails) {
 
 // LoadSettings against a real database, with its own program folder for the .ini and
 // the log.
-class LoadSettingsDb : public ::testing::Test {
+class LoadSettingsDb : public qortest::SuiteDbTest {
 protected:
-    static void SetUpTestSuite() { Db = new qortest::FbTestDb(qortest::FbLocation::Embedded); }
-    static void TearDownTestSuite() {
-        FreeDbProvider();
-        delete Db;
-        Db = nullptr;
-    }
     void SetUp() override {
-        const char* old = getenv("QOREGAIS_HOME");
-        FOldHome = old ? std::optional<std::string>(old) : std::nullopt;
-        setenv("QOREGAIS_HOME", FHome.Path().c_str(), 1);
-        SetDbParams(Db->Params());
-        FreeDbProvider();
+        SuiteDbTest::SetUp();
         ClearSettings();
-        Exec("DELETE FROM S_EGAIS_SETTINGS", TVariant(), TVariant());
+        qortest::Exec("DELETE FROM S_EGAIS_SETTINGS");
     }
     void TearDown() override {
         ShutdownLogger();
         SetLogLevel("error");
         ClearSettings();
-        FreeDbProvider();
-        if (FOldHome)
-            setenv("QOREGAIS_HOME", FOldHome->c_str(), 1);
-        else
-            unsetenv("QOREGAIS_HOME");
-    }
-    static void Exec(const std::string& sql, const TVariant& param, const TVariant& value) {
-        TQueryPtr q = NewQuery(TTxMode::Short, TTxOwner::Connection);
-        q->SetSQL(sql);
-        if (q->HasParam("P")) q->SetParam("P", param);
-        if (q->HasParam("V")) q->SetParam("V", value);
-        q->ExecQuery();
+        SuiteDbTest::TearDown();
     }
     static void AddRow(const TVariant& param, const TVariant& value) {
-        Exec("INSERT INTO S_EGAIS_SETTINGS (PARAM, STRING_VALUE) VALUES (:P, :V)", param, value);
+        qortest::Exec("INSERT INTO S_EGAIS_SETTINGS (PARAM, STRING_VALUE) VALUES (:P, :V)",
+                      {{"P", param}, {"V", value}});
     }
-    std::filesystem::path IniPath() const { return FHome.Path() / "QorEgais.ini"; }
+    std::filesystem::path IniPath() const { return Folders.Home() / "QorEgais.ini"; }
     std::string Ini(const std::string& section, const std::string& key) const {
         return TIniFile(IniPath()).ReadString(section, key, "<none>");
     }
 
-    static qortest::FbTestDb* Db;
-    TempDir FHome;
-    std::optional<std::string> FOldHome;
+    qortest::ProgramFolders Folders;
 };
-qortest::FbTestDb* LoadSettingsDb::Db = nullptr;
 
 TEST_F(LoadSettingsDb, DatabaseRowsThenIniThenFlags) {
     AddRow("UTM_PORT", "8081");
@@ -389,7 +367,7 @@ TEST_F(LoadSettingsDb, DatabaseRowsThenIniThenFlags) {
     EXPECT_FALSE(conn->Connected()) << "the connection is closed after loading";
 
     ShutdownLogger();
-    std::string log = ReadFile(FHome.Path() / "LOG" / "QorEgais.log");
+    std::string log = ReadFile(Folders.Home() / "LOG" / "QorEgais.log");
     size_t loading = log.find(" - Загружаем настройки из БД.\r\n");
     size_t loaded = log.find(" - Настройки успешно загружены.\r\n");
     EXPECT_NE(loading, std::string::npos) << log;
@@ -411,7 +389,7 @@ TEST_F(LoadSettingsDb, RefusedIniWriteFailsAfterTheDatabaseLines) {
 
 TEST_F(LoadSettingsDb, UnreachableDatabaseRaisesBeforeTheIniIsTouched) {
     AddSettingLine("stale", "from an earlier run");
-    SetDbParams({(FHome.Path() / "missing.fdb").string(), "SYSDBA", "x", "UTF8"});
+    SetDbParams({(Folders.Home() / "missing.fdb").string(), "SYSDBA", "x", "UTF8"});
     FreeDbProvider();
     EXPECT_THROW(LoadSettings(), std::exception);
     EXPECT_EQ(GetSettingProperty("stale"), std::nullopt) << "the settings are cleared first";

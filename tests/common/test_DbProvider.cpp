@@ -4,6 +4,7 @@
 #include <iostream>
 #include <thread>
 
+#include "DbQueries.h"
 #include "FbTestDb.h"
 #include "TcpRelay.h"
 #include "uDbProvider.h"
@@ -11,8 +12,10 @@
 #include "uFbNamedParams.h"
 #include "uPlatform.h"
 
+using qortest::Exec;
 using qortest::FbLocation;
-using qortest::FbTestDb;
+using qortest::Query;
+using qortest::Value;
 
 namespace {
 
@@ -33,52 +36,30 @@ auto OnOtherThread(F fn) {
     return std::async(std::launch::async, fn).get();
 }
 
-TQueryPtr Exec(const std::string& sql, const std::vector<std::string>& names = {},
-               const std::vector<TVariant>& values = {}) {
-    TQueryPtr q = GetDbProvider().GetQuery(false, false);
-    if (!q) throw std::runtime_error("no query");
-    q->SetSQL(sql);
-    for (size_t i = 0; i < names.size(); ++i) q->SetParam(names[i], values[i]);
-    q->ExecQuery();
-    return q;
-}
-
-TVariant Scalar(const std::string& sql, const std::vector<std::string>& names = {},
-                const std::vector<TVariant>& values = {}) {
-    return Exec(sql, names, values)->Field(0);
-}
-
 int64_t ConnectionId() {
-    return Scalar("SELECT CURRENT_CONNECTION FROM RDB$DATABASE").AsInt64();
+    return Value("SELECT CURRENT_CONNECTION FROM RDB$DATABASE").AsInt64();
 }
 int64_t ItemCount() {
-    return Scalar("SELECT COUNT(*) FROM T_ITEMS").AsInt64();
+    return Value("SELECT COUNT(*) FROM T_ITEMS").AsInt64();
 }
 
-// Points the provider at one database and leaves fresh connections for the next test.
-class ProviderTest : public ::testing::Test {
+// The suite's database with the test table; a test may point the provider elsewhere.
+class ProviderTest : public qortest::SuiteDbTest {
 protected:
+    std::string ExtraSql() const override { return kTestTables; }
     static void Use(const TDbParams& params) {
         SetDbParams(params);
         FreeDbProvider();
     }
-    void TearDown() override { FreeDbProvider(); }
 };
 
 class DbEmbedded : public ProviderTest {
 protected:
-    static void SetUpTestSuite() { Db = new FbTestDb(FbLocation::Embedded, kTestTables); }
-    static void TearDownTestSuite() {
-        FreeDbProvider();
-        delete Db;
-    }
     void SetUp() override {
-        Use(Db->Params());
+        ProviderTest::SetUp();
         Exec("DELETE FROM T_ITEMS");
     }
-    static FbTestDb* Db;
 };
-FbTestDb* DbEmbedded::Db = nullptr;
 
 }  // namespace
 
@@ -187,17 +168,17 @@ TEST_F(DbEmbedded, ValuesRoundTrip) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.type);
-        TVariant got = Scalar(
-            std::string("SELECT CAST(:V AS ") + c.type + ") AS V FROM RDB$DATABASE", {"V"}, {c.in});
+        TVariant got = Value(
+            std::string("SELECT CAST(:V AS ") + c.type + ") AS V FROM RDB$DATABASE", {{"V", c.in}});
         EXPECT_TRUE(got == c.out) << got.AsString().substr(0, 200);
     }
 }
 
 TEST_F(DbEmbedded, ExecuteBlockWithParameters) {
-    TQueryPtr q = Exec(
+    TQueryPtr q = Query(
         "EXECUTE BLOCK (A INTEGER = :A, S VARCHAR(20) = :S) RETURNS (R VARCHAR(40)) AS "
         "DECLARE X INTEGER; BEGIN X = :A * 2; R = :S || '-' || :X; SUSPEND; END",
-        {"A", "S"}, {21, "n"});
+        {{"A", 21}, {"S", "n"}});
     ASSERT_FALSE(q->Eof());
     EXPECT_EQ(q->FieldByName("r").AsString(), "n-42");
     q->Next();
@@ -208,41 +189,41 @@ TEST_F(DbEmbedded, ExecuteBlockWithParameters) {
         "EXECUTE BLOCK (ID INTEGER = :ID, ID2 INTEGER = :ID) AS BEGIN "
         "INSERT INTO T_ITEMS (ID, NAME) VALUES (:ID, 'x'); INSERT INTO T_ITEMS (ID) VALUES (:ID2 + "
         "1); END",
-        {"ID"}, {5});
-    EXPECT_EQ(Scalar("SELECT SUM(ID) FROM T_ITEMS").AsInt64(), 11);
+        {{"ID", 5}});
+    EXPECT_EQ(Value("SELECT SUM(ID) FROM T_ITEMS").AsInt64(), 11);
 }
 
 TEST_F(DbEmbedded, UpdateOrInsertMatching) {
     const char* sql = "UPDATE OR INSERT INTO T_ITEMS (ID, NAME) VALUES (:ID, :NAME) MATCHING (ID)";
-    Exec(sql, {"ID", "NAME"}, {7, "first"});
-    Exec(sql, {"ID", "NAME"}, {7, "second"});
+    Exec(sql, {{"ID", 7}, {"NAME", "first"}});
+    Exec(sql, {{"ID", 7}, {"NAME", "second"}});
     EXPECT_EQ(ItemCount(), 1);
-    EXPECT_EQ(Scalar("SELECT NAME FROM T_ITEMS WHERE ID = 7").AsString(), "second");
+    EXPECT_EQ(Value("SELECT NAME FROM T_ITEMS WHERE ID = 7").AsString(), "second");
 }
 
 TEST_F(DbEmbedded, RussianTextIsStoredAsWin1251) {
-    Exec("INSERT INTO T_ITEMS (ID, NAME, NOTE) VALUES (1, :N, :B)", {"N", "B"},
-         {kRussian, kRussian});
-    const int64_t chars = Scalar("SELECT CHAR_LENGTH(NAME) FROM T_ITEMS").AsInt64();
-    EXPECT_EQ(Scalar("SELECT OCTET_LENGTH(NAME) FROM T_ITEMS").AsInt64(), chars);  // one byte each
-    EXPECT_EQ(Scalar("SELECT OCTET_LENGTH(NOTE) FROM T_ITEMS").AsInt64(), chars);
+    Exec("INSERT INTO T_ITEMS (ID, NAME, NOTE) VALUES (1, :N, :B)",
+         {{"N", kRussian}, {"B", kRussian}});
+    const int64_t chars = Value("SELECT CHAR_LENGTH(NAME) FROM T_ITEMS").AsInt64();
+    EXPECT_EQ(Value("SELECT OCTET_LENGTH(NAME) FROM T_ITEMS").AsInt64(), chars);  // one byte each
+    EXPECT_EQ(Value("SELECT OCTET_LENGTH(NOTE) FROM T_ITEMS").AsInt64(), chars);
 
     // A connection in WIN1251: the provider converts, and both see the same text.
     TDbParams params = Db->Params();
     params.Charset = "WIN1251";
     Use(params);
-    EXPECT_EQ(Scalar("SELECT NAME FROM T_ITEMS WHERE ID = 1").AsString(), kRussian);
-    EXPECT_EQ(Scalar("SELECT NOTE FROM T_ITEMS WHERE ID = 1").AsString(), kRussian);
+    EXPECT_EQ(Value("SELECT NAME FROM T_ITEMS WHERE ID = 1").AsString(), kRussian);
+    EXPECT_EQ(Value("SELECT NOTE FROM T_ITEMS WHERE ID = 1").AsString(), kRussian);
     const std::string other = std::string("Пиво ") + kRussian;
-    Exec("INSERT INTO T_ITEMS (ID, NAME, NOTE) VALUES (2, :N, :N)", {"N"}, {other});
-    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM T_ITEMS WHERE NAME = :N", {"N"}, {other}).AsInt64(), 1);
+    Exec("INSERT INTO T_ITEMS (ID, NAME, NOTE) VALUES (2, :N, :N)", {{"N", other}});
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM T_ITEMS WHERE NAME = :N", {{"N", other}}).AsInt64(), 1);
 
     Use(Db->Params());
-    TQueryPtr q = Exec("SELECT NAME, NOTE, OCTET_LENGTH(NAME) FROM T_ITEMS WHERE ID = 2");
+    TQueryPtr q = Query("SELECT NAME, NOTE, OCTET_LENGTH(NAME) FROM T_ITEMS WHERE ID = 2");
     EXPECT_EQ(q->Field(0).AsString(), other);
     EXPECT_EQ(q->Field(1).AsString(), other);
     EXPECT_EQ(q->Field(2).AsInt64(),
-              Scalar("SELECT CHAR_LENGTH(NAME) FROM T_ITEMS WHERE ID = 2").AsInt64());
+              Value("SELECT CHAR_LENGTH(NAME) FROM T_ITEMS WHERE ID = 2").AsInt64());
 }
 
 TEST_F(DbEmbedded, LongTransactionIsSeenOnlyAfterCommit) {
@@ -255,7 +236,7 @@ TEST_F(DbEmbedded, LongTransactionIsSeenOnlyAfterCommit) {
 
     // The thread's other queries on the default transaction share it; one with a
     // transaction of its own and another connection do not see the insert.
-    TQueryPtr shared = Exec("SELECT COUNT(*) FROM T_ITEMS");
+    TQueryPtr shared = Query("SELECT COUNT(*) FROM T_ITEMS");
     EXPECT_EQ(shared->Field(0).AsInt64(), 1);
     TQueryPtr own = GetDbProvider().GetQuery(true, true);
     own->SetSQL("SELECT COUNT(*) FROM T_ITEMS");
@@ -345,8 +326,8 @@ TEST_F(DbEmbedded, StatementOverload) {
 
     // Unchecked: the third name stays unassigned (null). NeedRelease gives nil after success.
     EXPECT_EQ(db.GetQuery(insert, three, {1, "a"}, true, false, false, true, false), nullptr);
-    EXPECT_TRUE(Scalar("SELECT QTY FROM T_ITEMS WHERE ID = 1").IsNull());
-    EXPECT_EQ(Scalar("SELECT NAME FROM T_ITEMS WHERE ID = 1").AsString(), "a");
+    EXPECT_TRUE(Value("SELECT QTY FROM T_ITEMS WHERE ID = 1").IsNull());
+    EXPECT_EQ(Value("SELECT NAME FROM T_ITEMS WHERE ID = 1").AsString(), "a");
 
     // A name the statement lacks is skipped; the query is returned executed.
     TQueryPtr q = db.GetQuery("SELECT NAME FROM T_ITEMS WHERE ID = :ID", {"NOPE", "id"}, {5, 1},
@@ -501,14 +482,8 @@ namespace {
 
 class DbServer : public ProviderTest {
 protected:
-    static void SetUpTestSuite() { Db = new FbTestDb(FbLocation::Server, kTestTables); }
-    static void TearDownTestSuite() {
-        FreeDbProvider();
-        delete Db;
-    }
-    static FbTestDb* Db;
+    FbLocation Location() const override { return FbLocation::Server; }
 };
-FbTestDb* DbServer::Db = nullptr;
 
 }  // namespace
 

@@ -101,27 +101,17 @@ TEST(LogPatternLayout, DateFormats) {
 // A program folder of its own for each test; the log is shut at the end.
 class LoggerFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* old = getenv("QOREGAIS_HOME");
-        FOldHome = old ? std::optional<std::string>(old) : std::nullopt;
-        setenv("QOREGAIS_HOME", FHome.Path().c_str(), 1);
-    }
     void TearDown() override {
         ShutdownLogger();
         SetLogLevel("error");
-        if (FOldHome)
-            setenv("QOREGAIS_HOME", FOldHome->c_str(), 1);
-        else
-            unsetenv("QOREGAIS_HOME");
     }
-    std::filesystem::path LogFile() const { return FHome.Path() / "LOG" / "QorEgais.log"; }
+    std::filesystem::path LogFile() const { return Folders.Home() / "LOG" / "QorEgais.log"; }
     std::string LogText() {
         ShutdownLogger();  // flushes
         return ReadFile(LogFile());
     }
 
-    TempDir FHome;
-    std::optional<std::string> FOldHome;
+    qortest::ProgramFolders Folders;
 };
 
 TEST_F(LoggerFile, ErrorWithoutErrorObjectWritesMessageAndEmptyBrackets) {
@@ -148,7 +138,7 @@ TEST_F(LoggerFile, LevelDecidesWhatIsWritten) {
         {"OFF", "off", false, false},    {"", "debug", true, true},
     };
     for (const auto& c : cases) {
-        std::filesystem::remove_all(FHome.Path() / "LOG");
+        std::filesystem::remove_all(Folders.Home() / "LOG");
         InitLogger();
         EXPECT_EQ(LogLevelName(), "error") << "a new log starts at level error";
         SetLogLevel(c.level);
@@ -212,14 +202,14 @@ TEST_F(LoggerFile, ContinuesAnExistingLogAndIsSilentWhenNotSetUp) {
 }
 
 TEST_F(LoggerFile, SetUpFailureGoesToErrorLogAndServiceRunsOn) {
-    WriteFile(FHome.Path() / "LOG", "a file where the folder should be");
-    WriteFile(FHome.Path() / "Error.log", "an older failure that must be replaced");
+    WriteFile(Folders.Home() / "LOG", "a file where the folder should be");
+    WriteFile(Folders.Home() / "Error.log", "an older failure that must be replaced");
     InitLogger();
     Logger().Error("nowhere to go");
-    std::string error = ReadFile(FHome.Path() / "Error.log");
+    std::string error = ReadFile(Folders.Home() / "Error.log");
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(error.find("older failure"), std::string::npos) << error;
-    EXPECT_EQ(ReadFile(FHome.Path() / "LOG"), "a file where the folder should be");
+    EXPECT_EQ(ReadFile(Folders.Home() / "LOG"), "a file where the folder should be");
 }
 
 TEST_F(LoggerFile, EntriesFromManyThreadsStayWhole) {
@@ -252,7 +242,7 @@ TEST_F(LoggerFile, RollsOverPastTwoMegabytes) {
     const std::string big(100 * 1024, 'x');
     for (int i = 0; i < 25; ++i) Logger().Error(big);  // about 2.5 MB
     ShutdownLogger();
-    auto rolled = FHome.Path() / "LOG" / "QorEgais.1.log";
+    auto rolled = Folders.Home() / "LOG" / "QorEgais.1.log";
     ASSERT_TRUE(std::filesystem::exists(rolled));
     EXPECT_LE(std::filesystem::file_size(rolled), 2u * 1024 * 1024);
     EXPECT_LE(std::filesystem::file_size(LogFile()), 2u * 1024 * 1024);

@@ -63,16 +63,8 @@ namespace {
 // A program folder of its own for the .ini file.
 class DbParams : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("QOREGAIS_HOME")) FOldHome = old;
-        setenv("QOREGAIS_HOME", FHome.Path().c_str(), 1);
-        FSaved = GetDbParams();
-    }
+    void SetUp() override { FSaved = GetDbParams(); }
     void TearDown() override {
-        if (FOldHome)
-            setenv("QOREGAIS_HOME", FOldHome->c_str(), 1);
-        else
-            unsetenv("QOREGAIS_HOME");
         SetDbParams(FSaved);
         FreeDbProvider();
     }
@@ -80,8 +72,7 @@ protected:
         return TIniFile(platform::IniFilePath()).ReadString("DATABASE", key, "<none>");
     }
 
-    qortest::TempDir FHome;
-    std::optional<std::string> FOldHome;
+    qortest::ProgramFolders Folders;
     TDbParams FSaved;
 };
 
@@ -113,7 +104,7 @@ TEST_F(DbParams, IniWithoutDatabaseSectionGainsDefaults) {
 }
 
 TEST_F(DbParams, UnwritableIniFails) {
-    setenv("QOREGAIS_HOME", (FHome.Path() / "no" / "such").c_str(), 1);
+    setenv("QOREGAIS_HOME", (Folders.Home() / "no" / "such").c_str(), 1);
     EXPECT_THROW(LoadDbParams(), std::exception);
 }
 

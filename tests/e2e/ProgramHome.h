@@ -1,6 +1,6 @@
 #pragma once
-// A home folder for a whole-program run: QorEgais.ini for a database and a UTM, every
-// job switched off except those named, and the built program started on it.
+// Program folders for a whole-program run: QorEgais.ini for a database and a UTM, every
+// job switched off except those named, and the built program started on them.
 #include <chrono>
 #include <map>
 #include <memory>
@@ -29,24 +29,27 @@ public:
             std::string key(flag.Key);
             ini += key + "=" + (jobs.count(key) ? "1" : "0") + "\r\n";
         }
-        WriteFile(FHome.Path() / "QorEgais.ini", ini);
+        WriteFile(Path() / "QorEgais.ini", ini);
     }
 
+    // Each program gets the folders of its own home, also when several homes exist at once.
     std::unique_ptr<Process> Start() const {
         return std::make_unique<Process>(
             QOREGAIS_EXE, std::vector<std::string>{},
-            std::map<std::string, std::string>{{"QOREGAIS_HOME", FHome.Path().string()},
-                                               {"QOREGAIS_RUNTIME_DIR", FHome.Path().string()}});
+            std::map<std::string, std::string>{{"QOREGAIS_HOME", Path().string()},
+                                               {"QOREGAIS_RUNTIME_DIR", Runtime().string()}});
     }
-    const std::filesystem::path& Path() const { return FHome.Path(); }
-    std::string Log() const { return (FHome.Path() / "LOG" / "QorEgais.log").string(); }
+    const std::filesystem::path& Path() const { return FFolders.Home(); }
+    // The instance lock and the status channel.
+    const std::filesystem::path& Runtime() const { return FFolders.Runtime(); }
+    std::string Log() const { return (Path() / "LOG" / "QorEgais.log").string(); }
     bool LogShows(const std::string& text,
                   std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
         return WaitForFileText(Log(), text, timeout);
     }
 
 private:
-    TempDir FHome;
+    ProgramFolders FFolders;
 };
 
 }  // namespace qortest

@@ -28,9 +28,16 @@ std::string RegexLiteral(const std::string& text) {
 
 const char* const kUuid = "([0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12})";
 
+// The script names the folders of the programs it starts; these are for anything that
+// would fall back on the environment.
+class Demo : public ::testing::Test {
+protected:
+    qortest::ProgramFolders Folders;
+};
+
 // The demonstration command as a user runs it, on the programs of this build; twice in
 // the same home folder, since a second run must clean up after the first.
-TEST(Demo, TheTypicalEventRunsEndToEndTwiceInARow) {
+TEST_F(Demo, TheTypicalEventRunsEndToEndTwiceInARow) {
     qortest::TempDir tmp;
     const std::string home = (tmp.Path() / "home").string();
     const std::string buildDir = std::filesystem::path(QOREGAIS_EXE).parent_path().string();
@@ -75,7 +82,7 @@ TEST(Demo, TheTypicalEventRunsEndToEndTwiceInARow) {
 }
 
 // A folder the demonstration did not make is never emptied.
-TEST(Demo, RefusesAForeignHomeFolderAndLeavesItAlone) {
+TEST_F(Demo, RefusesAForeignHomeFolderAndLeavesItAlone) {
     qortest::TempDir tmp;
     const std::filesystem::path keep = tmp.Path() / "notes.txt";
     qortest::WriteFile(keep, "mine");

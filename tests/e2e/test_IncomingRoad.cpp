@@ -1,18 +1,19 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <functional>
-#include <thread>
-
+#include "DbQueries.h"
+#include "EmulatedUtm.h"
 #include "FbTestDb.h"
 #include "ProgramHome.h"
-#include "UtmEmulator.h"
 #include "WaybillFixture.h"
 #include "uDbProvider.h"
 
 using namespace std::chrono_literals;
 
 namespace {
+
+using qortest::Value;
+using qortest::WaitUntil;
 
 // The back office's rows carry their own IDs; what the program adds comes after them.
 constexpr const char* kGenerators = R"(
@@ -27,28 +28,10 @@ SET GENERATOR GEN_RG_EGAIS_DOC_TABLE_ID TO 1000;
 // local server, the UTM runs in the test's own process.
 class IncomingRoad : public ::testing::Test {
 protected:
-    IncomingRoad() : Db(qortest::FbLocation::Server, std::string(qortest::kWaybillBaseSql) + kGenerators) {
-        SetDbParams(Db.Params());
-        Utm.Start();
-    }
-    ~IncomingRoad() override { FreeDbProvider(); }
+    IncomingRoad() : Db(qortest::FbLocation::Server, std::string(qortest::kWaybillBaseSql) + kGenerators) {}
 
-    TVariant Value(const std::string& sql) {
-        TQueryPtr q = NewQuery(TTxMode::Short);
-        q->SetSQL(sql);
-        q->ExecQuery();
-        return q->Eof() ? TVariant() : q->Field(0);
-    }
-    // Bounded polling: the program works on its own time.
-    static bool Await(const std::function<bool()>& done, std::chrono::seconds timeout) {
-        for (auto until = std::chrono::steady_clock::now() + timeout;
-             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(100ms))
-            if (done()) return true;
-        return false;
-    }
-
-    qortest::FbTestDb Db;
-    TUtmEmulator Utm;
+    qortest::ProviderDb Db;
+    qortest::EmulatedUtm Utm;
 };
 
 std::string AcceptedTicket(const std::string& transportId) {
@@ -79,19 +62,17 @@ TEST_F(IncomingRoad, TicketsMoveTheSentWaybillOnAndSuppliersWaybillsArriveAndAre
                               {"RefreshJobEnabled", "OutGoingWayBillJobEnabled",
                                "IncomingWayBillJobEnabled", "TicketJobEnabled",
                                "GarbageRemoverJobEnabled"},
-                              {{"FSRAR_ID", qortest::kOurFsrarId},
-                               {"UTM_ADDRESS", "127.0.0.1"},
-                               {"UTM_PORT", std::to_string(Utm.Port())}});
+                              Utm.Settings());
     auto svc = home.Start();
 
-    ASSERT_TRUE(Await([&] { return !Utm.Posted().empty(); }, 30s)) << qortest::ReadFile(home.Log());
+    ASSERT_TRUE(WaitUntil([&] { return !Utm.Posted().empty(); }, 30s)) << qortest::ReadFile(home.Log());
     const std::string transportId = Utm.Posted()[0].TransportId;
-    ASSERT_TRUE(Await([&] { return Value("SELECT STATUS FROM RG_EGAIS_DOC_HEAD WHERE ID = 1") ==
+    ASSERT_TRUE(WaitUntil([&] { return Value("SELECT STATUS FROM RG_EGAIS_DOC_HEAD WHERE ID = 1") ==
                                    TVariant(int64_t(1)); },
                       30s));
     Utm.PlaceIncoming("Ticket", AcceptedTicket(transportId), transportId);
 
-    ASSERT_TRUE(Await([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         return !Value("SELECT RESULT_CODE FROM S_EGAIS_REPLY WHERE REQUEST_ID = 10 AND "
                       "REPLY_TYPE = 16").IsNull();
     }, 30s)) << qortest::ReadFile(home.Log());
@@ -101,14 +82,15 @@ TEST_F(IncomingRoad, TicketsMoveTheSentWaybillOnAndSuppliersWaybillsArriveAndAre
     EXPECT_EQ("TTN-0099000001", Value("SELECT WB_REG_ID FROM RG_EGAIS_DOC_HEAD WHERE ID = 1").AsString());
 
     // The supplier's waybill is stored whole, then both documents leave the UTM.
-    ASSERT_TRUE(Await([&] {
-        return !Value("SELECT ID FROM RG_EGAIS_DOC_HEAD WHERE UTM_LINK = '" + incomingUrl + "'")
+    ASSERT_TRUE(WaitUntil([&] {
+        return !Value("SELECT ID FROM RG_EGAIS_DOC_HEAD WHERE UTM_LINK = :LINK",
+                      {{"LINK", incomingUrl}})
                     .IsNull();
     }, 30s)) << qortest::ReadFile(home.Log());
     EXPECT_EQ(3, Value("SELECT COUNT(*) FROM RG_EGAIS_DOC_TABLE t JOIN RG_EGAIS_DOC_HEAD h ON "
                        "h.ID = t.EGAIS_DOC_HEAD_ID WHERE h.PROTOCOL_VERSION = 4").AsInt64());
     EXPECT_EQ(6, Value("SELECT COUNT(*) FROM RG_EGAIS_DOC_MARKS").AsInt64());
-    ASSERT_TRUE(Await([&] { return Utm.IncomingUrls().empty(); }, 30s))
+    ASSERT_TRUE(WaitUntil([&] { return Utm.IncomingUrls().empty(); }, 30s))
         << qortest::ReadFile(home.Log());
 
     svc->Signal(SIGTERM);

@@ -2,10 +2,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <functional>
 #include <regex>
-#include <thread>
 
+#include "DbQueries.h"
 #include "FbTestDb.h"
 #include "ProgramHome.h"
 #include "uDbProvider.h"
@@ -39,24 +38,17 @@ std::string Http(const std::string& method, const std::string& url, const std::s
     return answer;
 }
 
-// Bounded polling: the programs work on their own time.
-bool Await(const std::function<bool()>& done, std::chrono::seconds timeout) {
-    for (auto until = std::chrono::steady_clock::now() + timeout;
-         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(100ms))
-        if (done()) return true;
-    return false;
-}
+using qortest::WaitUntil;
 
 // The two maintenance jobs of the built program against the built UTM emulator, the
 // back office's database on the local server.
 class Maintenance : public ::testing::Test {
 protected:
     Maintenance() : Db(qortest::FbLocation::Server) {
-        SetDbParams(Db.Params());
         Utm = std::make_unique<qortest::Process>(UTM_EMULATOR_EXE, std::vector<std::string>{"0"},
                                                  std::map<std::string, std::string>{});
         std::smatch m;
-        Await(
+        WaitUntil(
             [&] {
                 Output = Utm->Output();
                 return std::regex_search(Output, m, std::regex("PORT (\\d+)\n"));
@@ -65,7 +57,6 @@ protected:
         if (!m.empty()) Port = m[1];
     }
     ~Maintenance() override {
-        FreeDbProvider();
         Utm->Signal(SIGTERM);
         Utm->Wait(10s);
     }
@@ -74,23 +65,16 @@ protected:
         return Http("POST", Base() + "/control/incoming?kind=" + kind, "<doc/>");
     }
     void RecordOld(const std::string& link) {
-        TQueryPtr q = NewQuery(TTxMode::Short);
-        q->SetSQL(
+        qortest::Exec(
             "INSERT INTO S_EGAIS_UTM_LINKS (UTM_LINK, FSRAR_ID, LAST_MODIFIED) "
-            "VALUES (:L, :F, '2020-01-01 00:00:00')");
-        q->SetParam("L", link);
-        q->SetParam("F", kFsrar);
-        q->ExecQuery();
+            "VALUES (:L, :F, '2020-01-01 00:00:00')",
+            {{"L", link}, {"F", kFsrar}});
     }
-    int64_t Rows() {
-        TQueryPtr q = NewQuery(TTxMode::Short);
-        q->SetSQL("SELECT COUNT(*) FROM S_EGAIS_UTM_LINKS");
-        q->ExecQuery();
-        return q->Field(0).AsInt64();
-    }
+    int64_t Rows() { return qortest::Value("SELECT COUNT(*) FROM S_EGAIS_UTM_LINKS").AsInt64(); }
 
     static constexpr const char* kFsrar = "010000000077";
-    qortest::FbTestDb Db;
+    qortest::ProgramFolders Folders;  // those of the emulator program
+    qortest::ProviderDb Db;
     std::unique_ptr<qortest::Process> Utm;
     std::string Output, Port;
 };
@@ -108,9 +92,9 @@ TEST_F(Maintenance, TheListIsRefreshedEveryCycleAndProcessedDocumentsLeaveUtmAnd
         {{"UTM_ADDRESS", "127.0.0.1"}, {"UTM_PORT", Port}, {"FSRAR_ID", kFsrar}});
     auto svc = home.Start();
     // Each refresh run lasts a second at least; a cycle is 200 ms.
-    EXPECT_TRUE(Await(
+    EXPECT_TRUE(WaitUntil(
         [&] { return qortest::CountInFile(home.Log(), "TEgaisRefreshJob.DoJob <-") >= 3; }, 30s));
-    EXPECT_TRUE(Await([&] { return Rows() == 0; }, 30s));
+    EXPECT_TRUE(WaitUntil([&] { return Rows() == 0; }, 30s));
     std::string list = Http("GET", Base() + "/opt/out");
     EXPECT_EQ(std::string::npos, list.find(processed)) << list;
     EXPECT_NE(std::string::npos, list.find(waiting)) << list;

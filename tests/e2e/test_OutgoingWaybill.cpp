@@ -2,11 +2,11 @@
 #include <signal.h>
 
 #include <set>
-#include <thread>
 
+#include "DbQueries.h"
+#include "EmulatedUtm.h"
 #include "FbTestDb.h"
 #include "ProgramHome.h"
-#include "UtmEmulator.h"
 #include "WaybillFixture.h"
 #include "uDateTime.h"
 #include "uDbProvider.h"
@@ -16,47 +16,29 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using qortest::Value;
+
 // The back office on the local server (the programs and the test meet there) and the
 // UTM in the test's own process.
 class OutgoingWaybill : public ::testing::Test {
 protected:
-    OutgoingWaybill() : Db(qortest::FbLocation::Server, qortest::kWaybillBaseSql) {
-        SetDbParams(Db.Params());
-        Utm.Start();
-    }
-    ~OutgoingWaybill() override { FreeDbProvider(); }
+    OutgoingWaybill() : Db(qortest::FbLocation::Server, qortest::kWaybillBaseSql) {}
 
     qortest::ProgramHome Home() const {
-        return qortest::ProgramHome(Db.Params(), {"OutGoingWayBillJobEnabled"},
-                                    {{"FSRAR_ID", qortest::kOurFsrarId},
-                                     {"UTM_ADDRESS", "127.0.0.1"},
-                                     {"UTM_PORT", std::to_string(Utm.Port())}});
-    }
-    int64_t Scalar(const std::string& sql) {
-        TQueryPtr q = NewQuery(TTxMode::Short);
-        q->SetSQL(sql);
-        q->ExecQuery();
-        return q->Eof() || q->Field(0).IsNull() ? -1 : q->Field(0).AsInt64();
-    }
-    std::string Text(const std::string& sql) {
-        TQueryPtr q = NewQuery(TTxMode::Short);
-        q->SetSQL(sql);
-        q->ExecQuery();
-        return q->Eof() ? "" : q->Field(0).AsString();
+        return qortest::ProgramHome(Db.Params(), {"OutGoingWayBillJobEnabled"}, Utm.Settings());
     }
     // Waits until `n` requests are complete (the programs work on their own time).
     bool WaitComplete(int64_t n, std::chrono::seconds timeout) {
-        auto until = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < until) {
-            if (Scalar("SELECT COUNT(*) FROM S_EGAIS_REQUEST WHERE COMPLETE_FLAG = 1") >= n)
-                return true;
-            std::this_thread::sleep_for(100ms);
-        }
-        return false;
+        return qortest::WaitUntil(
+            [&] {
+                return Value("SELECT COUNT(*) FROM S_EGAIS_REQUEST WHERE COMPLETE_FLAG = 1")
+                           .AsInt64() >= n;
+            },
+            timeout);
     }
 
-    qortest::FbTestDb Db;
-    TUtmEmulator Utm;
+    qortest::ProviderDb Db;
+    qortest::EmulatedUtm Utm;
 };
 
 TEST_F(OutgoingWaybill, TheBackOfficesWaybillIsSentArchivedAndClosed) {
@@ -70,10 +52,11 @@ TEST_F(OutgoingWaybill, TheBackOfficesWaybillIsSentArchivedAndClosed) {
     ASSERT_EQ(1u, posted.size());
     EXPECT_EQ("Waybill_v4", posted[0].Kind);
     EXPECT_EQ("Waybill_v4", posted[0].FileName);
-    EXPECT_EQ(1, Scalar("SELECT STATUS FROM RG_EGAIS_DOC_HEAD WHERE ID = 1"));
-    EXPECT_EQ(posted[0].TransportId, Text("SELECT URL_REPLY_ID FROM RG_EGAIS_DOC_HEAD WHERE ID = 1"));
-    EXPECT_EQ(1, Scalar("SELECT RESULT_CODE FROM S_EGAIS_REPLY WHERE REQUEST_ID = 10 AND "
-                        "REPLY_TYPE = 6"));
+    EXPECT_EQ(1, Value("SELECT STATUS FROM RG_EGAIS_DOC_HEAD WHERE ID = 1").AsInt64());
+    EXPECT_EQ(posted[0].TransportId,
+              Value("SELECT URL_REPLY_ID FROM RG_EGAIS_DOC_HEAD WHERE ID = 1").AsString());
+    EXPECT_EQ(1, Value("SELECT RESULT_CODE FROM S_EGAIS_REPLY WHERE REQUEST_ID = 10 AND "
+                       "REPLY_TYPE = 6").AsInt64());
 
     // The archive holds the sent document under opt/in of the day folder.
     auto day = DecodeDateTime(Now());
@@ -113,8 +96,8 @@ TEST_F(OutgoingWaybill, TwoInstancesOnOneDatabasePostEveryRequestExactlyOnce_Ser
         numbers.insert(LoadXmlFrom(d.Body).selectSingleNode("//*[local-name()='NUMBER']").text());
     }
     EXPECT_EQ(size_t(n), numbers.size());
-    EXPECT_EQ(n, Scalar("SELECT COUNT(*) FROM S_EGAIS_REPLY WHERE REPLY_TYPE = 6 AND "
-                        "RESULT_CODE = 1"));
+    EXPECT_EQ(n, Value("SELECT COUNT(*) FROM S_EGAIS_REPLY WHERE REPLY_TYPE = 6 AND "
+                       "RESULT_CODE = 1").AsInt64());
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ protected:
     // Byte 0 of the status channel in the program's runtime folder.
     int StatusByte() const {
         std::string channel =
-            qortest::ReadFile(Home.Path() / "{5E3AF946-4976-4787-8607-F49D7A19E992}");
+            qortest::ReadFile(Home.Runtime() / "{5E3AF946-4976-4787-8607-F49D7A19E992}");
         return channel.size() == 4096 ? channel[0] : -1;
     }
     // Positions of the lines in the log, in the order given; -1 for a missing one.
@@ -55,9 +55,7 @@ TEST_F(Program, RetriesUntilTheDatabaseIsReachableThenStopsOnSigterm) {
     ASSERT_TRUE(LogShows(kNoDatabase));
     EXPECT_EQ(4, StatusByte());
     // The retry comes every 5 s: wait for the second attempt.
-    auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (qortest::CountInFile(Log(), kNoDatabase) < 2 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(100ms);
+    qortest::WaitUntil([&] { return qortest::CountInFile(Log(), kNoDatabase) >= 2; }, 20s);
     EXPECT_GE(qortest::CountInFile(Log(), kNoDatabase), 2);
 
     Relay.Restore();

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <thread>
-
+#include "DbQueries.h"
+#include "EmulatedUtm.h"
 #include "FbTestDb.h"
 #include "ProgramHome.h"
-#include "UtmEmulator.h"
 #include "WaybillFixture.h"
 #include "uDbProvider.h"
 #include "uXml.h"
@@ -13,6 +12,8 @@
 using namespace std::chrono_literals;
 
 namespace {
+
+using qortest::Value;
 
 // A version-4 waybill from partner 2 as the incoming road stores it, received with one
 // bottle short and one excise mark missing, and the back office's request for the act.
@@ -29,43 +30,28 @@ INSERT INTO S_EGAIS_REQUEST (ID, EGAIS_DOC_ID, REQUEST_TYPE) VALUES (10, 1, 8);
 
 class ReceptionAct : public ::testing::Test {
 protected:
-    ReceptionAct() : Db(qortest::FbLocation::Server, kIncomingWaybill) {
-        SetDbParams(Db.Params());
-        Utm.Start();
-    }
-    ~ReceptionAct() override { FreeDbProvider(); }
+    ReceptionAct() : Db(qortest::FbLocation::Server, kIncomingWaybill) {}
 
-    TVariant Value(const std::string& sql) {
-        TQueryPtr q = NewQuery(TTxMode::Short);
-        q->SetSQL(sql);
-        q->ExecQuery();
-        return q->Eof() ? TVariant() : q->Field(0);
-    }
     // The program works on its own time: bounded polling of the request.
     bool WaitComplete(std::chrono::seconds timeout) {
-        auto until = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < until) {
-            if (Value("SELECT COALESCE(COMPLETE_FLAG, 0) FROM S_EGAIS_REQUEST WHERE ID = 10")
-                    .AsInt64() == 1)
-                return true;
-            std::this_thread::sleep_for(100ms);
-        }
-        return false;
+        return qortest::WaitUntil(
+            [] {
+                return Value("SELECT COALESCE(COMPLETE_FLAG, 0) FROM S_EGAIS_REQUEST WHERE ID = 10")
+                           .AsInt64() == 1;
+            },
+            timeout);
     }
     static std::string TextIn(const TXmlDocument& doc, const std::string& sLocalName) {
         TXmlNode n = doc.selectSingleNode("//*[local-name()=" + XPathLiteral(sLocalName) + "]");
         return n ? n.text() : "<none>";
     }
 
-    qortest::FbTestDb Db;
-    TUtmEmulator Utm;
+    qortest::ProviderDb Db;
+    qortest::EmulatedUtm Utm;
 };
 
 TEST_F(ReceptionAct, TheActOfAVersionFourWaybillIsSentAndTheRequestAnswered) {
-    qortest::ProgramHome home(Db.Params(), {"OutGoingActsJobEnabled"},
-                              {{"FSRAR_ID", qortest::kOurFsrarId},
-                               {"UTM_ADDRESS", "127.0.0.1"},
-                               {"UTM_PORT", std::to_string(Utm.Port())}});
+    qortest::ProgramHome home(Db.Params(), {"OutGoingActsJobEnabled"}, Utm.Settings());
     auto svc = home.Start();
     ASSERT_TRUE(WaitComplete(30s)) << qortest::ReadFile(home.Log());
     svc->Signal(SIGTERM);

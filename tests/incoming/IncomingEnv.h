@@ -16,28 +16,23 @@ protected:
     void Fresh() {
         Utm.Reset();
         InitUTMBuffer();
-        Exec("DELETE FROM S_EGAIS_UTM_LINKS");
-        Exec("DELETE FROM S_P_RMK_SHORT_MESSAGES");
-        for (const char* table : {"RG_EGAIS_DOC_MARKS", "RG_EGAIS_DOC_TABLE", "RG_EGAIS_DOC_HEAD",
+        for (const char* table : {"S_EGAIS_UTM_LINKS", "S_P_RMK_SHORT_MESSAGES",
+                                  "RG_EGAIS_DOC_MARKS", "RG_EGAIS_DOC_TABLE", "RG_EGAIS_DOC_HEAD",
                                   "S_EGAIS_INFORMS", "S_EGAIS_PRODUCT", "S_EGAIS_COUNTERPART",
                                   "S_EGAIS_REPLY", "S_EGAIS_REQUEST"})
-            Exec(std::string("DELETE FROM ") + table);
+            qortest::Exec(std::string("DELETE FROM ") + table);
         ResetSkipDocs();
     }
     static std::string Fixture(const std::string& name) {
         return qortest::ReadFile(qortest::SourceDir() / "tests" / "incoming" / "fixtures" / name);
     }
-    static TVariant Value(const std::string& sql, const std::vector<TVariant>& params = {}) {
-        TQueryPtr q = Exec(sql, params);
-        return q->Eof() ? TVariant() : q->Field(0);
-    }
     static int64_t Count(const std::string& table) {
-        return Value("SELECT COUNT(*) FROM " + table).AsInt64();
+        return qortest::Value("SELECT COUNT(*) FROM " + table).AsInt64();
     }
     // Every row of the statement as "a|b|c" lines (null as "-").
     static std::string Rows(const std::string& sql) {
         std::string out;
-        for (TQueryPtr q = Exec(sql); !q->Eof(); q->Next()) {
+        for (TQueryPtr q = qortest::Query(sql); !q->Eof(); q->Next()) {
             for (int i = 0; i < q->FieldCount(); ++i) {
                 TVariant v = q->Field(i);
                 out += (i ? "|" : "") + (v.IsNull() ? std::string("-") : v.AsString());

@@ -8,6 +8,7 @@
 namespace {
 
 using incomingtest::IncomingEnv;
+using qortest::Exec;
 
 constexpr const char* kReplyId = "5b1e5a0e-7d51-4c2a-9c3e-0f6c1d2a3b4c";
 
@@ -56,11 +57,13 @@ protected:
     static void Sent(int status, int docType = 1, const char* replyId = kReplyId,
                      int requestType = 6) {
         Exec("INSERT INTO RG_EGAIS_DOC_HEAD (ID, STATUS, UTM_DOC_TYPE, URL_REPLY_ID, WB_REG_ID) "
-             "VALUES (1, :P0, :P1, :P2, NULL)",
-             {status, docType, replyId ? TVariant(replyId) : TVariant()});
+             "VALUES (1, :STATUS, :DOC_TYPE, :REPLY_ID, NULL)",
+             {{"STATUS", status},
+              {"DOC_TYPE", docType},
+              {"REPLY_ID", replyId ? TVariant(replyId) : TVariant()}});
         Exec("INSERT INTO S_EGAIS_REQUEST (ID, EGAIS_DOC_ID, REQUEST_TYPE, COMPLETE_FLAG) VALUES "
-             "(10, 1, :P0, 1)",
-             {requestType});
+             "(10, 1, :REQUEST_TYPE, 1)",
+             {{"REQUEST_TYPE", requestType}});
     }
     static std::string Header() {
         return Rows("SELECT STATUS, WB_REG_ID, URL_REPLY_ID FROM RG_EGAIS_DOC_HEAD WHERE ID = 1");

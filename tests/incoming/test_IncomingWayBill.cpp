@@ -11,6 +11,8 @@
 namespace {
 
 using incomingtest::IncomingEnv;
+using qortest::Exec;
+using qortest::Value;
 
 // The head, its lines with their registrations, and the marks of the last stored waybill.
 constexpr const char* kHeadSql =

@@ -8,29 +8,35 @@
 namespace {
 
 using qortest::ActJobTest;
+using qortest::Exec;
 
 class ActJob : public ActJobTest {
 protected:
     // An incoming waybill from partner 2 with one line (Form B 2 of the base, or none),
     // which the back office answers with ACT_STATUS.
-    static void AddIncoming(int64_t id, const std::string& protocolVersion,
-                            const std::string& actStatus = "1", bool withFormB = true) {
+    static void AddIncoming(int64_t id, const TVariant& protocolVersion,
+                            const TVariant& actStatus = 1, bool withFormB = true) {
         const std::string sId = std::to_string(id);
         Exec(
             "INSERT INTO RG_EGAIS_DOC_HEAD (ID, FSRAR_ID, UTM_DOC_TYPE, PROTOCOL_VERSION, "
-            "SHIPPER, CONSIGNEE, STATUS, WB_REG_ID, ACT_NUMBER, ACT_STATUS, ACT_DATE) VALUES (" +
-            sId + ", '" + qortest::kOurFsrarId + "', 0, " + protocolVersion + ", 2, 1, 5, 'TTN-" +
-            sId + "', 'А-" + sId + "', " + actStatus + ", '2026-12-10')");
+            "SHIPPER, CONSIGNEE, STATUS, WB_REG_ID, ACT_NUMBER, ACT_STATUS, ACT_DATE) VALUES (:ID, "
+            ":FSRAR_ID, 0, :VERSION, 2, 1, 5, :WB_REG_ID, :ACT_NUMBER, :ACT_STATUS, '2026-12-10')",
+            {{"ID", id},
+             {"FSRAR_ID", qortest::kOurFsrarId},
+             {"VERSION", protocolVersion},
+             {"WB_REG_ID", "TTN-" + sId},
+             {"ACT_NUMBER", "А-" + sId},
+             {"ACT_STATUS", actStatus}});
         Exec(
             "INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, "
-            "EGAIS_PRODUCT_ID, QUANTITY, REAL_QUANTITY, INFORM1_ID, INFORM2_ID) VALUES (" +
-            std::to_string(id * 10) + ", " + sId + ", 1, 1, 6, 5, 1, " +
-            (withFormB ? "2" : "NULL") + ")");
+            "EGAIS_PRODUCT_ID, QUANTITY, REAL_QUANTITY, INFORM1_ID, INFORM2_ID) VALUES (:ID, "
+            ":HEAD, 1, 1, 6, 5, 1, :FORM_B)",
+            {{"ID", id * 10}, {"HEAD", id}, {"FORM_B", withFormB ? TVariant(2) : TVariant()}});
     }
 };
 
 TEST_F(ActJob, VersionIsTheLargerOfTheDefaultAndTheWaybillsOwn) {
-    const char* const docVersions[] = {"NULL", "1", "2", "3", "4"};  // headers 1 to 5
+    const TVariant docVersions[] = {TVariant(), 1, 2, 3, 4};  // headers 1 to 5
     for (int doc = 1; doc <= 5; ++doc) AddIncoming(doc, docVersions[doc - 1]);
     struct Case {
         std::optional<std::string> setting;
@@ -43,10 +49,7 @@ TEST_F(ActJob, VersionIsTheLargerOfTheDefaultAndTheWaybillsOwn) {
     int64_t request = 100;
     for (const Case& c : cases) {
         SCOPED_TRACE("DefaultProtocolVersion=" + c.setting.value_or("<unset>"));
-        ClearSettings();
-        SetSettingProperty("FSRAR_ID", qortest::kOurFsrarId);
-        SetSettingProperty("UTM_ADDRESS", "127.0.0.1");
-        SetSettingProperty("UTM_PORT", std::to_string(Utm.Port()));
+        Utm.ResetSettings();
         if (c.setting) SetSettingProperty("DefaultProtocolVersion", *c.setting);
         Utm.Reset();
         for (int doc = 1; doc <= 5; ++doc)
@@ -69,7 +72,7 @@ TEST_F(ActJob, VersionIsTheLargerOfTheDefaultAndTheWaybillsOwn) {
 }
 
 TEST_F(ActJob, ASentActRecordsItsTransportIdAndLeavesTheStatus) {
-    AddIncoming(1, "4", "0");
+    AddIncoming(1, 4, 0);
     qortest::AddRequest(10, 1, 8);
     Run<TEgaisOutgoingActJob>();
 
@@ -92,8 +95,8 @@ TEST_F(ActJob, ASentActRecordsItsTransportIdAndLeavesTheStatus) {
 
 struct FailureCase {
     const char* Name;
-    const char* ProtocolVersion;
-    const char* ActStatus;
+    TVariant ProtocolVersion;
+    TVariant ActStatus;  // null: none
     bool WithFormB;
     TUtmFault Fault;
     const char* Text;  // the reply's text, or its beginning
@@ -124,25 +127,25 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ActJobFailures,
     ::testing::Values(
         FailureCase{"DifferencesWithoutFormB",
-                    "4",
-                    "0",
+                    4,
+                    0,
                     false,
                     {},
                     "Для некоторых позиций накладной нет справок Б. Нет возможности отправить "
                     "акт расхождений."},
-        FailureCase{"UnsendableActStatus", "2", "NULL", true, {}, "invalid document status"},
+        FailureCase{"UnsendableActStatus", 2, TVariant(), true, {}, "invalid document status"},
         FailureCase{
-            "NoSuchFormatVersion", "5", "1", true, {}, "Неизвестная версия протокола документа: 5"},
+            "NoSuchFormatVersion", 5, 1, true, {}, "Неизвестная версия протокола документа: 5"},
         FailureCase{"HttpErrorStatus",
-                    "3",
-                    "1",
+                    3,
+                    1,
                     true,
                     {fmStatus, 503, {}, 1, "POST /opt/in/WayBillAct_v3"},
                     "HTTP/1.1 503"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(ActJob, AnotherOrganisationsWaybillStaysOpen) {
-    AddIncoming(1, "4");
+    AddIncoming(1, 4);
     Exec("UPDATE RG_EGAIS_DOC_HEAD SET FSRAR_ID = '030000999999' WHERE ID = 1");
     qortest::AddRequest(10, 1, 8);
     Run<TEgaisOutgoingActJob>();

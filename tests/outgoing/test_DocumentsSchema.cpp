@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "DbQueries.h"
 #include "FbTestDb.h"
 #include "uDbProvider.h"
-
-using qortest::FbLocation;
-using qortest::FbTestDb;
 
 namespace {
 
@@ -15,26 +13,12 @@ INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, WB_REG_ID, STATUS) VALUES (2, 7
 INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, WB_REG_ID, STATUS) VALUES (3, 0, 'TTN-0', 0);
 )";
 
-class DocumentsSchema : public ::testing::Test {
+class DocumentsSchema : public qortest::SuiteDbTest {
 protected:
-    static void SetUpTestSuite() { Db = new FbTestDb(FbLocation::Embedded, kHeads); }
-    static void TearDownTestSuite() {
-        FreeDbProvider();
-        delete Db;
-        Db = nullptr;
-    }
-    void SetUp() override {
-        SetDbParams(Db->Params());
-        FreeDbProvider();
-    }
-    void TearDown() override { FreeDbProvider(); }
+    std::string ExtraSql() const override { return kHeads; }
 
-    static TQueryPtr Run(const std::string& sql, const std::vector<std::pair<std::string, TVariant>>& params = {}) {
-        TQueryPtr q = NewQuery(TTxMode::Short);
-        q->SetSQL(sql);
-        for (const auto& [name, value] : params) q->SetParam(name, value);
-        q->ExecQuery();
-        return q;
+    static TQueryPtr Run(const std::string& sql, const qortest::SqlParams& params = {}) {
+        return qortest::Query(sql, params);
     }
     // STATUS|QOR_STATE|WB_REG_ID|URL_REPLY_ID|ACT_NUMBER|ACT_STATUS|ACT_NOTE of one header.
     static std::string Head(int id) {
@@ -50,9 +34,7 @@ protected:
         }
         return s;
     }
-    static FbTestDb* Db;
 };
-FbTestDb* DocumentsSchema::Db = nullptr;
 
 TEST_F(DocumentsSchema, UpdateDocHeadWritesOnlyWhatIsPassed) {
     // The statements the jobs run, in order, each with the header state after it.

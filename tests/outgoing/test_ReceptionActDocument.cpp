@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "FbTestDb.h"
+#include "BuilderDb.h"
 #include "XmlCanon.h"
 #include "uCommon.h"
 #include "uDateTime.h"
@@ -12,8 +12,6 @@
 using qortest::CanonicalXml;
 
 namespace {
-
-const char* const kFsRarId = "030000123456";
 
 // Incoming waybill 1 answered with differences, 2 and 3 with the same header accepted
 // and rejected; the others each lack something. 30 to 32 are partners' acts about our
@@ -52,28 +50,10 @@ INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, WB_REG_ID) VALUES (31, 1, 'TTN-
 INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE) VALUES (32, 6);
 )";
 
-class ReceptionActDb : public ::testing::Test {
+class ReceptionActDb : public qortest::BuilderDbTest {
 protected:
-    static void SetUpTestSuite() {
-        Db = new qortest::FbTestDb(qortest::FbLocation::Embedded, kFixture);
-    }
-    static void TearDownTestSuite() {
-        FreeDbProvider();
-        delete Db;
-        Db = nullptr;
-    }
-    void SetUp() override {
-        SetDbParams(Db->Params());
-        ClearSettings();
-        SetSettingProperty("FSRAR_ID", kFsRarId);
-    }
-    void TearDown() override {
-        ClearSettings();
-        FreeDbProvider();
-    }
-    static qortest::FbTestDb* Db;
+    std::string ExtraSql() const override { return kFixture; }
 };
-qortest::FbTestDb* ReceptionActDb::Db = nullptr;
 
 struct ActVersion {
     TDocType Kind;

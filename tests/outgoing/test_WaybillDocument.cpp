@@ -1,18 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "FbTestDb.h"
+#include "BuilderDb.h"
 #include "XmlCanon.h"
 #include "uCommon.h"
 #include "uDbProvider.h"
 #include "uEgaisDocumentBuilder.h"
 
 using qortest::CanonicalXml;
-using qortest::FbLocation;
-using qortest::FbTestDb;
 
 namespace {
-
-const char* const kFsRarId = "030000123456";
 
 // One waybill (ID 1, two lines) built in every version, plus headers that each miss
 // one piece of data.
@@ -93,27 +89,10 @@ INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) V
 INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUCT_ID, QUANTITY, PRICE, INFORM1_ID) VALUES (301, 30, 1, 4, 1, 1, 3);
 )";
 
-class WaybillDb : public ::testing::Test {
+class WaybillDb : public qortest::BuilderDbTest {
 protected:
-    static void SetUpTestSuite() { Db = new FbTestDb(FbLocation::Embedded, kFixture); }
-    static void TearDownTestSuite() {
-        FreeDbProvider();
-        delete Db;
-        Db = nullptr;
-    }
-    void SetUp() override {
-        SetDbParams(Db->Params());
-        FreeDbProvider();
-        ClearSettings();
-        SetSettingProperty("FSRAR_ID", kFsRarId);
-    }
-    void TearDown() override {
-        ClearSettings();
-        FreeDbProvider();
-    }
-    static FbTestDb* Db;
+    std::string ExtraSql() const override { return kFixture; }
 };
-FbTestDb* WaybillDb::Db = nullptr;
 
 std::string BuilderError(TDocType kind, int64_t id) {
     TDocBuilder builder;

@@ -1,14 +1,7 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include "FbTestDb.h"
-#include "TestSupport.h"
-#include "UtmEmulator.h"
-#include "WaybillFixture.h"
-#include "uCommon.h"
-#include "uDbProvider.h"
+#include "ActJobFixture.h"
 #include "uOutgoingWaybillJobs.h"
-#include "uXml.h"
 
 using qortest::AddRequest;
 using qortest::AddWaybill;
@@ -17,56 +10,14 @@ namespace {
 
 // The waybill job against the emulator, on an embedded database, run on the test's
 // own thread as a worker would run it.
-class WaybillJob : public ::testing::Test {
+class WaybillJob : public qortest::ActJobTest {
 protected:
-    WaybillJob() : Db(qortest::FbLocation::Embedded, qortest::kWaybillBaseSql) {
-        setenv("QOREGAIS_HOME", Home.Path().c_str(), 1);
-        SetDbParams(Db.Params());
-        Utm.Start();
-        ClearSettings();
-        SetSettingProperty("FSRAR_ID", qortest::kOurFsrarId);
-        SetSettingProperty("UTM_ADDRESS", "127.0.0.1");
-        SetSettingProperty("UTM_PORT", std::to_string(Utm.Port()));
-    }
-    ~WaybillJob() override {
-        FreeDbProvider();
-        ClearSettings();
-        unsetenv("QOREGAIS_HOME");
-    }
-    void Run() {
-        TEgaisOutGoingWayBillJob job;
-        job.SetLimitJobRunningTime(990000);
-        job.Perform();
-    }
-    TVariant Value(const std::string& sql) {
-        TQueryPtr q = NewQuery(TTxMode::Short);
-        q->SetSQL(sql);
-        q->ExecQuery();
-        return q->Eof() ? TVariant() : q->Field(0);
-    }
-    std::string Reply(int64_t requestId, int type, const char* column = "ERROR_DESCRIPTION") {
-        return Value(std::string("SELECT ") + column + " FROM S_EGAIS_REPLY WHERE REQUEST_ID = " +
-                     std::to_string(requestId) + " AND REPLY_TYPE = " + std::to_string(type))
-            .AsString();
-    }
-    int Complete(int64_t requestId) {
-        return int(Value("SELECT COALESCE(COMPLETE_FLAG, 0) FROM S_EGAIS_REQUEST WHERE ID = " +
-                         std::to_string(requestId))
-                       .AsInt64());
-    }
-    TVariant Header(int64_t docId, const char* column) {
-        return Value(std::string("SELECT ") + column + " FROM RG_EGAIS_DOC_HEAD WHERE ID = " +
-                     std::to_string(docId));
-    }
+    void Run() { ActJobTest::Run<TEgaisOutGoingWayBillJob>(); }
     // The UTM_DOC_ID (the waybill's NUMBER is unique per header) of a posted document.
     static std::string PostedNumber(const TPostedDocument& d) {
         // The version-4 namespace has no fixed prefix: the element is found by its name.
         return LoadXmlFrom(d.Body).selectSingleNode("//*[local-name()='NUMBER']").text();
     }
-
-    qortest::TempDir Home;
-    qortest::FbTestDb Db;
-    TUtmEmulator Utm;
 };
 
 TEST_F(WaybillJob, SendsOldestFirstAndClosesEachRequestWithItsTransportId) {
@@ -102,7 +53,7 @@ TEST_F(WaybillJob, SendsOldestFirstAndClosesEachRequestWithItsTransportId) {
     char folder[32];
     std::snprintf(folder, sizeof folder, "%04d/%02d/%02d/opt/in", parts.Year, parts.Month, parts.Day);
     int archived = 0;
-    for (auto& f : std::filesystem::directory_iterator(Home.Path() / folder)) {
+    for (auto& f : std::filesystem::directory_iterator(Folders.Home() / folder)) {
         EXPECT_EQ(".xml", f.path().extension());
         ++archived;
     }

@@ -14,33 +14,40 @@
 namespace {
 
 using qortest::ActJobTest;
+using qortest::Exec;
 using qortest::kOurFsrarId;
+using qortest::Value;
 
 class Withdrawal : public ActJobTest {
 protected:
     // A waybill we sent: header (UTM_DOC_TYPE 1) with STATUS and WB_REG_ID as given and
     // one line with its Form A and B.
-    static void AddSent(int64_t id, const std::string& status, const std::string& wbRegId,
-                        const std::string& protocolVersion = "NULL",
+    static void AddSent(int64_t id, const TVariant& status, const TVariant& wbRegId,
+                        const TVariant& protocolVersion = TVariant(),
                         const std::string& fsrarId = kOurFsrarId) {
-        const std::string sId = std::to_string(id);
         Exec(
             "INSERT INTO RG_EGAIS_DOC_HEAD (ID, FSRAR_ID, UTM_DOC_TYPE, PROTOCOL_VERSION, SHIPPER, "
-            "CONSIGNEE, STATUS, WB_REG_ID, ACT_NUMBER, ACT_STATUS, ACT_DATE) VALUES (" +
-            sId + ", '" + fsrarId + "', 1, " + protocolVersion + ", 1, 2, " + status + ", " +
-            wbRegId + ", 'О-" + sId + "', -1, '2026-12-10')");
+            "CONSIGNEE, STATUS, WB_REG_ID, ACT_NUMBER, ACT_STATUS, ACT_DATE) VALUES (:ID, "
+            ":FSRAR_ID, 1, :VERSION, 1, 2, :STATUS, :WB_REG_ID, :ACT_NUMBER, -1, '2026-12-10')",
+            {{"ID", id},
+             {"FSRAR_ID", fsrarId},
+             {"VERSION", protocolVersion},
+             {"STATUS", status},
+             {"WB_REG_ID", wbRegId},
+             {"ACT_NUMBER", "О-" + std::to_string(id)}});
         Exec(
             "INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUCT_ID, "
-            "QUANTITY, REAL_QUANTITY, INFORM1_ID, INFORM2_ID) VALUES (" +
-            std::to_string(id * 10) + ", " + sId + ", 1, 1, 6, 6, 1, 2)");
+            "QUANTITY, REAL_QUANTITY, INFORM1_ID, INFORM2_ID) "
+            "VALUES (:ID, :HEAD, 1, 1, 6, 6, 1, 2)",
+            {{"ID", id * 10}, {"HEAD", id}});
     }
 };
 
 TEST_F(Withdrawal, TheHeaderDecidesWhetherTheWithdrawalIsRefusedWaitsOrIsSent) {
-    AddSent(1, "NULL", "'TTN-1'");                       // never sent: refused
-    AddSent(2, "1", "NULL");                             // not registered yet: waits
-    AddSent(3, "1", "'TTN-3'");                          // sent
-    AddSent(4, "1", "'TTN-4'", "NULL", "030000999999");  // another organisation's
+    AddSent(1, TVariant(), "TTN-1");                     // never sent: refused
+    AddSent(2, 1, TVariant());                           // not registered yet: waits
+    AddSent(3, 1, "TTN-3");                              // sent
+    AddSent(4, 1, "TTN-4", TVariant(), "030000999999");  // another organisation's
     qortest::AddRequest(11, 1, 20, "2026-12-11 10:00:01");
     qortest::AddRequest(12, 2, 20, "2026-12-11 10:00:02");
     qortest::AddRequest(13, 3, 20, "2026-12-11 10:00:03");
@@ -78,9 +85,9 @@ TEST_F(Withdrawal, TheHeaderDecidesWhetherTheWithdrawalIsRefusedWaitsOrIsSent) {
 }
 
 TEST_F(Withdrawal, VersionTwoComesFromTheSettingTwoOrFromTheWaybill) {
-    const char* const docVersions[] = {"NULL", "1", "2", "4"};  // headers 1 to 4
+    const TVariant docVersions[] = {TVariant(), 1, 2, 4};  // headers 1 to 4
     for (int doc = 1; doc <= 4; ++doc)
-        AddSent(doc, "1", "'TTN-" + std::to_string(doc) + "'", docVersions[doc - 1]);
+        AddSent(doc, 1, "TTN-" + std::to_string(doc), docVersions[doc - 1]);
     struct Case {
         std::optional<std::string> setting;
         int versions[4];
@@ -89,10 +96,7 @@ TEST_F(Withdrawal, VersionTwoComesFromTheSettingTwoOrFromTheWaybill) {
     int64_t request = 100;
     for (const Case& c : cases) {
         SCOPED_TRACE("DefaultProtocolVersion=" + c.setting.value_or("<unset>"));
-        ClearSettings();
-        SetSettingProperty("FSRAR_ID", kOurFsrarId);
-        SetSettingProperty("UTM_ADDRESS", "127.0.0.1");
-        SetSettingProperty("UTM_PORT", std::to_string(Utm.Port()));
+        Utm.ResetSettings();
         if (c.setting) SetSettingProperty("DefaultProtocolVersion", *c.setting);
         Utm.Reset();
         for (int doc = 1; doc <= 4; ++doc)
@@ -113,7 +117,7 @@ TEST_F(Withdrawal, VersionTwoComesFromTheSettingTwoOrFromTheWaybill) {
 }
 
 TEST_F(Withdrawal, AFailedPostClosesTheRequestWithStatusOne) {
-    AddSent(1, "6", "'TTN-1'");
+    AddSent(1, 6, "TTN-1");
     qortest::AddRequest(10, 1, 20);
     Utm.SetFault({fmStatus, 500, {}, 1, "POST /opt/in/WayBillAct"});
     Run<TWithdrawSendedWaybillJob>();
@@ -162,14 +166,15 @@ protected:
     }
     static std::string Path(const std::string& url) { return url.substr(url.find("/opt/out/")); }
     static bool Recorded(const std::string& url) {
-        return Value("SELECT COUNT(*) FROM S_EGAIS_UTM_LINKS WHERE UTM_LINK = '" + url + "'")
+        return Value("SELECT COUNT(*) FROM S_EGAIS_UTM_LINKS WHERE UTM_LINK = :LINK",
+                     {{"LINK", url}})
                    .AsInt64() == 1;
     }
     std::filesystem::path Archived(const std::string& url) const {
         auto day = DecodeDateTime(Now());
         char folder[16];
         std::snprintf(folder, sizeof folder, "%04d/%02d/%02d", day.Year, day.Month, day.Day);
-        return Home.Path() / folder / TQorJob::XmlFileName(url);
+        return Folders.Home() / folder / TQorJob::XmlFileName(url);
     }
 
     TDateTime FClock = EncodeDateTime({2026, 12, 11, 10, 0, 0, 0});
@@ -187,8 +192,8 @@ TEST_F(History, OnlyHistoryAddressesInAnyCaseAreFetchedOnceAndOnlyWhenTheListHas
     Utm.PlaceIncoming("WayBill_v4", kHistoryXml);
     Utm.PlaceIncoming("TTNHISTORYF2REGV2", kHistoryXml);  // the kind must end at the slash
     const std::string marked = Utm.PlaceIncoming("TTNHISTORYF2REG", kHistoryXml);
-    Exec("INSERT INTO S_EGAIS_UTM_LINKS (UTM_LINK, FSRAR_ID) VALUES ('" + marked +
-         "', '030000999999')");
+    Exec("INSERT INTO S_EGAIS_UTM_LINKS (UTM_LINK, FSRAR_ID) VALUES (:LINK, '030000999999')",
+         {{"LINK", marked}});
 
     RunJob(Job);  // no list read yet: nothing to look at
     EXPECT_TRUE(Fetched().empty());
@@ -242,9 +247,14 @@ protected:
         const std::string sId = std::to_string(id);
         Exec(
             "INSERT INTO RG_EGAIS_DOC_HEAD (ID, FSRAR_ID, UTM_DOC_TYPE, STATUS, WB_REG_ID, "
-            "ACT_NUMBER, ACT_DATE, ACT_NOTE) VALUES (" +
-            sId + ", '" + kOurFsrarId + "', " + std::to_string(utmDocType) + ", 2, 'TTN-" + sId +
-            "', 'АКТ-" + sId + "', '2026-12-09 15:00:00', 'Заметка " + sId + "')");
+            "ACT_NUMBER, ACT_DATE, ACT_NOTE) VALUES (:ID, :FSRAR_ID, :DOC_TYPE, 2, :WB_REG_ID, "
+            ":ACT_NUMBER, '2026-12-09 15:00:00', :ACT_NOTE)",
+            {{"ID", id},
+             {"FSRAR_ID", kOurFsrarId},
+             {"DOC_TYPE", utmDocType},
+             {"WB_REG_ID", "TTN-" + sId},
+             {"ACT_NUMBER", "АКТ-" + sId},
+             {"ACT_NOTE", "Заметка " + sId}});
     }
 };
 
@@ -294,31 +304,33 @@ TEST_F(TTNTicket, AHeaderThatIsNoPartnersActFailsWithReplyEight) {
 class InformAUpdate : public ActJobTest {
 protected:
     InformAUpdate() {
-        Exec("INSERT INTO RG_EGAIS_DOC_HEAD (ID, FSRAR_ID, UTM_DOC_TYPE) VALUES (7, '" +
-             std::string(kOurFsrarId) + "', 0)");
+        Exec("INSERT INTO RG_EGAIS_DOC_HEAD (ID, FSRAR_ID, UTM_DOC_TYPE) VALUES (7, :FSRAR_ID, 0)",
+             {{"FSRAR_ID", kOurFsrarId}});
     }
     // A certificate; used by a line of waybill 7 unless told otherwise.
-    static void AddInform(int64_t id, const std::string& type, const std::string& regId,
-                          const std::string& bottling = "NULL", const std::string& fixNum = "NULL",
-                          bool used = true) {
+    static void AddInform(int64_t id, const std::string& type, const TVariant& regId,
+                          const TVariant& bottling = TVariant(),
+                          const TVariant& fixNum = TVariant(), bool used = true) {
         Exec(
             "INSERT INTO S_EGAIS_INFORMS (ID, INFORM_TYPE, INFORM_REG_ID, BOTTLING_DATE, "
-            "EGAIS_FIX_NUM) VALUES (" +
-            std::to_string(id) + ", '" + type + "', " + regId + ", " + bottling + ", " + fixNum +
-            ")");
+            "EGAIS_FIX_NUM) VALUES (:ID, :TYPE, :REG_ID, :BOTTLING, :FIX_NUM)",
+            {{"ID", id},
+             {"TYPE", type},
+             {"REG_ID", regId},
+             {"BOTTLING", bottling},
+             {"FIX_NUM", fixNum}});
         if (used)
             Exec(
                 "INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, INFORM1_ID) "
-                "VALUES (" +
-                std::to_string(id) + ", 7, 1, " + std::to_string(id) + ")");
+                "VALUES (:ID, 7, 1, :ID)",
+                {{"ID", id}});
     }
     static std::multiset<std::string> Queued() {
         std::multiset<std::string> data;
-        TQueryPtr q = NewQuery(TTxMode::Short);
-        q->SetSQL(
-            "SELECT REQUEST_DATA, EGAIS_DOC_ID, COALESCE(COMPLETE_FLAG, 0) FROM "
-            "S_EGAIS_REQUEST WHERE REQUEST_TYPE = 13 AND LAST_MODIFIED >= 'TODAY'");
-        for (q->ExecQuery(); !q->Eof(); q->Next()) {
+        for (TQueryPtr q = qortest::Query(
+                 "SELECT REQUEST_DATA, EGAIS_DOC_ID, COALESCE(COMPLETE_FLAG, 0) FROM "
+                 "S_EGAIS_REQUEST WHERE REQUEST_TYPE = 13 AND LAST_MODIFIED >= 'TODAY'");
+             !q->Eof(); q->Next()) {
             EXPECT_EQ(7, q->Field(1).AsInt64());
             EXPECT_EQ(0, q->Field(2).AsInt64());
             data.insert(q->Field(0).AsString());
@@ -328,7 +340,7 @@ protected:
 };
 
 TEST_F(InformAUpdate, AtMostFiftyPerRunAndNoCertificateTwiceADay) {
-    for (int id = 1001; id <= 1060; ++id) AddInform(id, "A", "'FA-" + std::to_string(id) + "'");
+    for (int id = 1001; id <= 1060; ++id) AddInform(id, "A", "FA-" + std::to_string(id));
     Run<TInformAUpdateJob>();
     auto queued = Queued();
     EXPECT_EQ(50u, queued.size());
@@ -344,15 +356,15 @@ TEST_F(InformAUpdate, AtMostFiftyPerRunAndNoCertificateTwiceADay) {
 }
 
 TEST_F(InformAUpdate, OnlyUsedFormACertificatesWithoutBottlingDataAreQueried) {
-    AddInform(2001, "A", "'FA-1  '");                       // queried, without the blanks
-    AddInform(2002, "A", "'FA-2'", "'2020-01-01'");         // has its bottling date
-    AddInform(2003, "A", "'FA-3'", "NULL", "'FIX-3'");      // has its fixation number
-    AddInform(2004, "B", "'FB-4'");                         // a Form B
-    AddInform(2005, "A", "'FA-5'", "NULL", "NULL", false);  // on no waybill line
-    AddInform(2006, "A", "NULL");                           // no registration identifier
-    AddInform(2007, "A", "'   '");                          // a blank one
-    AddInform(2008, "A", "'FA-8'");                         // last asked yesterday: asked again
-    AddInform(2009, "A", "'FA-9'");                         // already asked today
+    AddInform(2001, "A", "FA-1  ");                               // queried, without the blanks
+    AddInform(2002, "A", "FA-2", "2020-01-01");                   // has its bottling date
+    AddInform(2003, "A", "FA-3", TVariant(), "FIX-3");            // has its fixation number
+    AddInform(2004, "B", "FB-4");                                 // a Form B
+    AddInform(2005, "A", "FA-5", TVariant(), TVariant(), false);  // on no waybill line
+    AddInform(2006, "A", TVariant());                             // no registration identifier
+    AddInform(2007, "A", "   ");                                  // a blank one
+    AddInform(2008, "A", "FA-8");  // last asked yesterday: asked again
+    AddInform(2009, "A", "FA-9");  // already asked today
     Exec(
         "INSERT INTO S_EGAIS_REQUEST (ID, REQUEST_TYPE, REQUEST_DATA, LAST_MODIFIED) VALUES "
         "(900001, 13, 'FA-8', CAST('YESTERDAY' AS TIMESTAMP) + 0.5)");

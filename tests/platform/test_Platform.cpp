@@ -16,9 +16,7 @@ namespace {
 
 class Runtime : public ::testing::Test {
 protected:
-    Runtime() { setenv("QOREGAIS_RUNTIME_DIR", Dir.Path().c_str(), 1); }
-    ~Runtime() override { unsetenv("QOREGAIS_RUNTIME_DIR"); }
-    qortest::TempDir Dir;
+    qortest::ProgramFolders Folders;
 };
 
 TEST_F(Runtime, OnlyOneHolderOfTheInstanceLockUntilItEnds) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include "DbQueries.h"
 #include "FbTestDb.h"
 #include "JobProbe.h"
 #include "TcpRelay.h"
@@ -45,10 +45,7 @@ public:
 
 private:
     static int64_t ConnectionNumber() {
-        TQueryPtr q = NewQuery(TTxMode::Short, TTxOwner::Connection);
-        q->SetSQL("SELECT CURRENT_CONNECTION FROM RDB$DATABASE");
-        q->ExecQuery();
-        return q->Field(0).AsInt64();
+        return qortest::Value("SELECT CURRENT_CONNECTION FROM RDB$DATABASE").AsInt64();
     }
     DbRuns& FRuns;
 };
@@ -56,21 +53,19 @@ private:
 class ConnectionLoss : public ::testing::Test {
 protected:
     ConnectionLoss() : Db(qortest::FbLocation::Server) {
-        setenv("QOREGAIS_HOME", Home.Path().c_str(), 1);
         InitLogger();
         SetDbParams(Db.ParamsViaPort(Relay.Port()));
     }
     ~ConnectionLoss() override {
         Mgr.reset();
         ShutdownLogger();
-        unsetenv("QOREGAIS_HOME");
         FreeDbProvider();
         ClearSettings();
         bGlobalDBConnectionError = false;
     }
     std::string Log() { return qortest::ReadFile(LogFileName()); }
 
-    qortest::TempDir Home;
+    qortest::ProgramFolders Folders;
     qortest::FbTestDb Db;
     qortest::TcpRelay Relay;
     DbRuns Runs;
@@ -90,10 +85,8 @@ TEST_F(ConnectionLoss, IsAnnouncedOnceAndTheRunAfterTheReconnectWorks_Server) {
 
     Relay.Cut();  // under the running job
     Runs.Probe.Note([&] { Runs.Hold = false; });
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!bGlobalDBConnectionError && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(bGlobalDBConnectionError);
+    ASSERT_TRUE(qortest::WaitUntil([] { return bool(bGlobalDBConnectionError); },
+                                   std::chrono::seconds(20)));
 
     // While the loss is fresh no job runs again; once it is old the scheduler discards
     // the connections and the next run works on a new one.

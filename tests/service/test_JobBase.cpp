@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "uPlatform.h"
 #include "uQorAbstractJob.h"
 
@@ -36,7 +37,10 @@ struct AbortCase {
     bool Aborts;
 };
 
-class JobBaseAbort : public ::testing::TestWithParam<AbortCase> {};
+class JobBaseAbort : public ::testing::TestWithParam<AbortCase> {
+protected:
+    qortest::ProgramFolders Folders;
+};
 
 TEST_P(JobBaseAbort, ChecksElapsedTimeAgainstTheLimit) {
     const auto& c = GetParam();
@@ -69,7 +73,12 @@ INSTANTIATE_TEST_SUITE_P(
                       AbortCase{"WrapPastLimit", 0xFFFFFF00u, 0x100u, 100, true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(JobBase, PerformRunsDoAfterAlsoWhenTheJobFails) {
+class JobBase : public ::testing::Test {
+protected:
+    qortest::ProgramFolders Folders;
+};
+
+TEST_F(JobBase, PerformRunsDoAfterAlsoWhenTheJobFails) {
     TPlainJob job;
     job.Perform();
     EXPECT_EQ(1, job.AfterCalls);

@@ -2,6 +2,7 @@
 
 #include "FbTestDb.h"
 #include "JobProbe.h"
+#include "TestSupport.h"
 #include "uBaseQorThread.h"
 #include "uCommon.h"
 #include "uDbProvider.h"
@@ -15,7 +16,7 @@ namespace {
 class Scheduler : public ::testing::Test {
 protected:
     // The scheduler opens its connection at the first cycle.
-    Scheduler() : Db(qortest::FbLocation::Embedded) { SetDbParams(Db.Params()); }
+    Scheduler() : Db(qortest::FbLocation::Embedded) {}
     ~Scheduler() override {
         Mgr.reset();
         ClearSettings();
@@ -50,7 +51,8 @@ protected:
         return Cycles.WaitFor([&] { return Cycles.Runs >= target; });
     }
 
-    qortest::FbTestDb Db;
+    qortest::ProgramFolders Folders;
+    qortest::ProviderDb Db;
     JobProbe Probe;
     JobProbe Cycles;
     std::unique_ptr<TQorThreadManager> Mgr;
@@ -114,6 +116,7 @@ struct CycleCase {
 class SchedulerCycleTime : public ::testing::TestWithParam<CycleCase> {
 protected:
     ~SchedulerCycleTime() override { ClearSettings(); }
+    qortest::ProgramFolders Folders;
 };
 
 TEST_P(SchedulerCycleTime, TakesOnlyAPositiveInteger) {

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include "TestSupport.h"
 #include "uCommon.h"
@@ -11,17 +10,13 @@ namespace {
 
 class Service : public ::testing::Test {
 protected:
-    Service() { setenv("QOREGAIS_RUNTIME_DIR", Dir.Path().c_str(), 1); }
-    ~Service() override {
-        unsetenv("QOREGAIS_RUNTIME_DIR");
-        ClearSettings();
-    }
+    ~Service() override { ClearSettings(); }
     // Byte 0 of the status channel as another process would read it.
     int ChannelState() {
         platform::TSharedFile reader(kStatusChannelName, kStatusChannelSize);
         return reader.Data()[0];
     }
-    qortest::TempDir Dir;
+    qortest::ProgramFolders Folders;
 };
 
 TEST_F(Service, StatusChannelReadsFourWhileRunningAndOneAfterStop) {
@@ -33,7 +28,7 @@ TEST_F(Service, StatusChannelReadsFourWhileRunningAndOneAfterStop) {
     svc.ServiceStop(flag);
     EXPECT_EQ(1, ChannelState());
     EXPECT_FALSE(svc.Manager()->Active());
-    EXPECT_EQ(4096u, std::filesystem::file_size(Dir.Path() / kStatusChannelName));
+    EXPECT_EQ(4096u, std::filesystem::file_size(Folders.Runtime() / kStatusChannelName));
 }
 
 TEST_F(Service, ARestartedManagerRunsTheSchedulerAgain) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "JobProbe.h"
+#include "TestSupport.h"
 #include "uQorThreadManager.h"
 
 namespace {
@@ -25,6 +26,7 @@ protected:
         return t;
     }
 
+    qortest::ProgramFolders Folders;
     JobProbe Probe;
     TQorThreadManager Mgr;
 };

@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 
 #include "TestSupport.h"
 
@@ -134,12 +133,7 @@ std::string Process::Errors() {
 
 bool WaitForFileText(const std::string& path, const std::string& text,
                      std::chrono::milliseconds timeout) {
-    auto until = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (ReadFile(path).find(text) != std::string::npos) return true;
-        if (std::chrono::steady_clock::now() >= until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    return WaitUntil([&] { return ReadFile(path).find(text) != std::string::npos; }, timeout);
 }
 
 int CountInFile(const std::string& path, const std::string& text) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace qortest {
 
@@ -20,6 +21,33 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(FPath, ec);
+}
+
+namespace {
+
+std::optional<std::string> SetEnv(const char* name, const std::string& value) {
+    const char* old = std::getenv(name);
+    std::optional<std::string> before = old ? std::optional<std::string>(old) : std::nullopt;
+    ::setenv(name, value.c_str(), 1);
+    return before;
+}
+
+void RestoreEnv(const char* name, const std::optional<std::string>& value) {
+    if (value)
+        ::setenv(name, value->c_str(), 1);
+    else
+        ::unsetenv(name);
+}
+
+}  // namespace
+
+ProgramFolders::ProgramFolders()
+    : FOldHome(SetEnv("QOREGAIS_HOME", FHome.Path().string())),
+      FOldRuntime(SetEnv("QOREGAIS_RUNTIME_DIR", FRuntime.Path().string())) {}
+
+ProgramFolders::~ProgramFolders() {
+    RestoreEnv("QOREGAIS_RUNTIME_DIR", FOldRuntime);
+    RestoreEnv("QOREGAIS_HOME", FOldHome);
 }
 
 static std::filesystem::path EnvPath(const char* name, const char* fallback) {
@@ -40,6 +68,15 @@ std::string ReadFile(const std::filesystem::path& p) {
 void WriteFile(const std::filesystem::path& p, const std::string& text) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out << text;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 }  // namespace qortest

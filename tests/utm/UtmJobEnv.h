@@ -1,5 +1,5 @@
 #pragma once
-// What the exchange-job tests share: a program folder with a debug log, an embedded
+// What the exchange-job tests share: program folders with a debug log, an embedded
 // database made from db/, an in-process UTM and the settings that point the jobs at it,
 // and helpers to run a job on a real worker thread and to await its runs.
 #include <gtest/gtest.h>
@@ -11,12 +11,12 @@
 #include <mutex>
 #include <string>
 
+#include "DbQueries.h"
+#include "EmulatedUtm.h"
 #include "FbTestDb.h"
 #include "TestSupport.h"
-#include "UtmEmulator.h"
 #include "uBaseQorThread.h"
 #include "uCommon.h"
-#include "uDbProvider.h"
 #include "uHttpClient.h"
 #include "uLogger.h"
 #include "uUtm.h"
@@ -35,37 +35,16 @@ inline TUtmFault Fault(TUtmFaultMode mode, int status, std::chrono::milliseconds
     return f;
 }
 
-// Starts the emulator and returns its port once it serves: a stop that comes before
-// its listener runs would be lost, and the stop would then wait for ever.
-inline int StartUtm(TUtmEmulator& utm) {
-    int port = utm.Start();
-    THttpClient http;
-    http.Get(utm.BaseUrl() + "/opt/out");
-    utm.Reset();
-    return port;
-}
-
 // One embedded database for the whole suite; every test starts with empty tables.
-class UtmJobEnv : public ::testing::Test {
+class UtmJobEnv : public qortest::SuiteDbTest {
 protected:
-    static void SetUpTestSuite() { Db = new qortest::FbTestDb(qortest::FbLocation::Embedded); }
-    static void TearDownTestSuite() {
-        FreeDbProvider();
-        delete Db;
-        Db = nullptr;
-    }
     void SetUp() override {
-        setenv("QOREGAIS_HOME", Home.Path().c_str(), 1);
+        qortest::SuiteDbTest::SetUp();
         InitLogger();
         SetLogLevel("debug");
-        SetDbParams(Db->Params());
-        ClearSettings();
-        SetSettingProperty("FSRAR_ID", kFsrarId);
-        SetSettingProperty("UTM_ADDRESS", "127.0.0.1");
-        SetSettingProperty("UTM_PORT", std::to_string(StartUtm(Utm)));
         InitUTMBuffer();
-        Exec("DELETE FROM S_EGAIS_UTM_LINKS");
-        Exec("DELETE FROM S_P_RMK_SHORT_MESSAGES");
+        qortest::Exec("DELETE FROM S_EGAIS_UTM_LINKS");
+        qortest::Exec("DELETE FROM S_P_RMK_SHORT_MESSAGES");
     }
     void TearDown() override {
         Utm.Stop();
@@ -73,27 +52,20 @@ protected:
         SetLogLevel("error");
         ClearSettings();
         DoneUTMBuffer();
-        FreeDbProvider();
-        unsetenv("QOREGAIS_HOME");
+        qortest::SuiteDbTest::TearDown();
     }
 
-    static TQueryPtr Exec(const std::string& sql, const std::vector<TVariant>& params = {}) {
-        TQueryPtr q = NewQuery(TTxMode::Short, TTxOwner::Connection);
-        q->SetSQL(sql);
-        for (size_t i = 0; i < params.size(); ++i) q->SetParam("P" + std::to_string(i), params[i]);
-        q->ExecQuery();
-        return q;
-    }
     // A link recorded well before any run (the trigger keeps an explicit moment).
     static void RecordOldLink(const std::string& link, const std::string& fsrarId = kFsrarId) {
-        Exec(
+        qortest::Exec(
             "INSERT INTO S_EGAIS_UTM_LINKS (UTM_LINK, FSRAR_ID, LAST_MODIFIED) "
-            "VALUES (:P0, :P1, '2020-01-01 00:00:00')",
-            {link, fsrarId});
+            "VALUES (:LINK, :FSRAR_ID, '2020-01-01 00:00:00')",
+            {{"LINK", link}, {"FSRAR_ID", fsrarId}});
     }
     static std::vector<std::string> RecordedLinks() {
         std::vector<std::string> links;
-        for (TQueryPtr q = Exec("SELECT UTM_LINK FROM S_EGAIS_UTM_LINKS ORDER BY UTM_LINK");
+        for (TQueryPtr q =
+                 qortest::Query("SELECT UTM_LINK FROM S_EGAIS_UTM_LINKS ORDER BY UTM_LINK");
              !q->Eof(); q->Next())
             links.push_back(q->Field(0).AsString());
         return links;
@@ -105,11 +77,9 @@ protected:
     }
     static std::string Log() { return qortest::ReadFile(LogFileName()); }
 
-    static qortest::FbTestDb* Db;
-    qortest::TempDir Home;
-    TUtmEmulator Utm;
+    qortest::ProgramFolders Folders;
+    qortest::EmulatedUtm Utm{kFsrarId};
 };
-inline qortest::FbTestDb* UtmJobEnv::Db = nullptr;
 
 // A worker thread that runs its job once per release and reports each hand-back.
 class TWorker {

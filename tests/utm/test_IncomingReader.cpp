@@ -73,7 +73,7 @@ protected:
     }
     static std::string Rows() {
         std::string out;
-        for (TQueryPtr q = Exec("SELECT SHORT_MESSAGE FROM S_P_RMK_SHORT_MESSAGES ORDER BY ID");
+        for (TQueryPtr q = qortest::Query("SELECT SHORT_MESSAGE FROM S_P_RMK_SHORT_MESSAGES ORDER BY ID");
              !q->Eof(); q->Next())
             out += q->Field(0).AsString() + "\n";
         return out;
@@ -82,7 +82,7 @@ protected:
         const TDateTimeParts today = DecodeDateTime(Now());
         char day[16];
         std::snprintf(day, sizeof day, "%04d/%02d/%02d", today.Year, today.Month, today.Day);
-        return fs::path(Home.Path()) / day;
+        return Folders.Home() / day;
     }
     bool Archived(const std::string& url) const {
         std::error_code ec;  // a name too long for the file system was never archived
@@ -218,8 +218,8 @@ TEST_F(IncomingReader, AnErrorSkipsOneDocumentOrEndsTheRunAsThePolicySays) {
         SCOPED_TRACE(c.Name);
         Utm.Reset();
         InitUTMBuffer();
-        Exec("DELETE FROM S_EGAIS_UTM_LINKS");
-        Exec("DELETE FROM S_P_RMK_SHORT_MESSAGES");
+        qortest::Exec("DELETE FROM S_EGAIS_UTM_LINKS");
+        qortest::Exec("DELETE FROM S_P_RMK_SHORT_MESSAGES");
         const std::string first = Utm.PlaceIncoming("Test", c.FirstBody);
         const std::string second = Utm.PlaceIncoming("Test", "<b/>");
         TTestReader reader(Job);
@@ -258,8 +258,8 @@ TEST_F(IncomingReader, AStoredDocumentsRowsArchiveAndMarkAreKeptTogetherOrNotAtA
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        Exec("DELETE FROM S_EGAIS_UTM_LINKS");
-        Exec("DELETE FROM S_P_RMK_SHORT_MESSAGES");
+        qortest::Exec("DELETE FROM S_EGAIS_UTM_LINKS");
+        qortest::Exec("DELETE FROM S_P_RMK_SHORT_MESSAGES");
         const std::string url = "http://127.0.0.1/opt/out/" +
                                 std::string(c.LongUrl ? 300 : 4, 'T') + "/" + std::to_string(++n);
         TTestReader reader(Job);

@@ -142,10 +142,10 @@ TEST_F(Maintenance, ARefusedDeletionKeepsTheRowAndTheRunGoesOn) {
 
 TEST_F(Maintenance, OnlyLinksRecordedBeforeTheRunAreLookedAt) {
     const std::string url = Utm.PlaceIncoming("Ticket", "<t/>");
-    Exec(
+    qortest::Exec(
         "INSERT INTO S_EGAIS_UTM_LINKS (UTM_LINK, FSRAR_ID, LAST_MODIFIED) "
-        "VALUES (:P0, :P1, DATEADD(1 DAY TO CURRENT_TIMESTAMP))",
-        {url, utmtest::kFsrarId});
+        "VALUES (:LINK, :FSRAR_ID, DATEADD(1 DAY TO CURRENT_TIMESTAMP))",
+        {{"LINK", url}, {"FSRAR_ID", utmtest::kFsrarId}});
     RefreshList();
     RemoveGarbage();
     EXPECT_TRUE(Deletes().empty());

@@ -14,6 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using qortest::Query;
+using qortest::Value;
 using utmtest::kFsrarId;
 using utmtest::TLatch;
 using utmtest::TWorker;
@@ -35,7 +37,10 @@ struct TimeoutCase {
     uint32_t Limit, ConnectTimeout;
 };
 
-class ConnectTimeout : public ::testing::TestWithParam<TimeoutCase> {};
+class ConnectTimeout : public ::testing::TestWithParam<TimeoutCase> {
+protected:
+    qortest::ProgramFolders Folders;
+};
 
 TEST_P(ConnectTimeout, IsAQuarterOfTheLimitButNeverBelowTwoSeconds) {
     THttpTestJob job;
@@ -51,7 +56,12 @@ INSTANTIATE_TEST_SUITE_P(Limits, ConnectTimeout,
                                            TimeoutCase{8003, 2000}, TimeoutCase{8004, 2001},
                                            TimeoutCase{0, 2000}));
 
-TEST(HttpJobAbort, AStopRequestWinsOverTheTimeLimit) {
+class HttpJobAbort : public ::testing::Test {
+protected:
+    qortest::ProgramFolders Folders;
+};
+
+TEST_F(HttpJobAbort, AStopRequestWinsOverTheTimeLimit) {
     uint32_t ticks = 1000;
     platform::SetTickSource([&] { return ticks; });
     struct Case {
@@ -140,7 +150,8 @@ TEST_F(LinkBook, RecordingTwiceKeepsOneRowAndItsId) {
     int64_t first = job.MarkForDelete(link);
     int64_t second = job.MarkForDelete(link);
     EXPECT_EQ(first, second);
-    TQueryPtr q = Exec("SELECT ID, FSRAR_ID FROM S_EGAIS_UTM_LINKS WHERE UTM_LINK = :P0", {link});
+    TQueryPtr q = Query("SELECT ID, FSRAR_ID FROM S_EGAIS_UTM_LINKS WHERE UTM_LINK = :LINK",
+                        {{"LINK", link}});
     ASSERT_FALSE(q->Eof());
     EXPECT_EQ(first, q->Field(0).AsInt64());
     EXPECT_EQ(kFsrarId, q->Field(1).AsString());
@@ -157,7 +168,7 @@ TEST_F(LinkBook, ALinkOfAnotherOrganisationCountsAsMarked) {
     EXPECT_TRUE(job.UrlMarkedForDelete(link));
     // Recording it for this organisation adds a row of its own.
     job.MarkForDelete(link);
-    EXPECT_EQ(2, Exec("SELECT COUNT(*) FROM S_EGAIS_UTM_LINKS")->Field(0).AsInt64());
+    EXPECT_EQ(2, Value("SELECT COUNT(*) FROM S_EGAIS_UTM_LINKS").AsInt64());
 }
 
 TEST_F(LinkBook, RecordingAgainRenewsTheMoment) {
@@ -165,10 +176,9 @@ TEST_F(LinkBook, RecordingAgainRenewsTheMoment) {
     RecordOldLink(link);
     THttpTestJob job;
     job.MarkForDelete(link);
-    TDateTime moment =
-        Exec("SELECT LAST_MODIFIED FROM S_EGAIS_UTM_LINKS WHERE UTM_LINK = :P0", {link})
-            ->Field(0)
-            .AsDateTime();
+    TDateTime moment = Value("SELECT LAST_MODIFIED FROM S_EGAIS_UTM_LINKS WHERE UTM_LINK = :LINK",
+                             {{"LINK", link}})
+                           .AsDateTime();
     EXPECT_LT(SecondsBetween(moment, Now()), 60);
 }
 
@@ -195,14 +205,14 @@ TEST_F(LinkBook, TheCallersFormLivesAndDiesWithTheCallersTransaction) {
 TEST_F(LinkBook, ALinkTooLongForTheTableIsNotRecorded) {
     THttpTestJob job;
     EXPECT_ANY_THROW(job.MarkForDelete("http://127.0.0.1/" + std::string(300, 'x')));
-    EXPECT_EQ(0, Exec("SELECT COUNT(*) FROM S_EGAIS_UTM_LINKS")->Field(0).AsInt64());
+    EXPECT_EQ(0, Value("SELECT COUNT(*) FROM S_EGAIS_UTM_LINKS").AsInt64());
 }
 
 TEST_F(LinkBook, AMessageToTheBackOffice) {
     THttpTestJob job;
     job.SendMessageToBackOffice("Накладная \"42\" принята");
     TQueryPtr q =
-        Exec("SELECT SENDER, RECEIVER, SHORT_MESSAGE, MESSAGE_STATE FROM S_P_RMK_SHORT_MESSAGES");
+        Query("SELECT SENDER, RECEIVER, SHORT_MESSAGE, MESSAGE_STATE FROM S_P_RMK_SHORT_MESSAGES");
     ASSERT_FALSE(q->Eof());
     EXPECT_EQ("QOR-service", q->Field(0).AsString());
     EXPECT_EQ("BackOffice", q->Field(1).AsString());
@@ -250,38 +260,38 @@ TEST_F(Archive, TakenNamesGetNumberedAndSentDocumentsGoToOptIn) {
         taken.push_back(already);
     }
     EXPECT_EQ((std::vector<bool>{false, true, true}), taken);
-    std::vector<std::string> files = FilesUnder(Home.Path(), "WayBill_v3_42");
+    std::vector<std::string> files = FilesUnder(Folders.Home(), "WayBill_v3_42");
     ASSERT_EQ(3u, files.size());
     std::regex day(R"(\d{4}/\d{2}/\d{2}/WayBill_v3_42(_1|_2)?\.xml)");
     for (const auto& f : files) EXPECT_TRUE(std::regex_match(f, day)) << f;
     EXPECT_EQ("WayBill_v3_42.xml", fs::path(files[0]).filename());
     EXPECT_EQ("WayBill_v3_42_1.xml", fs::path(files[1]).filename());
     EXPECT_EQ("WayBill_v3_42_2.xml", fs::path(files[2]).filename());
-    EXPECT_NE(std::string::npos, qortest::ReadFile(Home.Path() / files[0]).find("<n>1</n>"));
+    EXPECT_NE(std::string::npos, qortest::ReadFile(Folders.Home() / files[0]).find("<n>1</n>"));
 
     bool sentTaken = true;
     job.SaveXmlToFs(std::string("<sent/>"), "http://127.0.0.1:8080/opt/in/WayBill_v4/5", sentTaken);
     EXPECT_FALSE(sentTaken);
-    std::vector<std::string> sent = FilesUnder(Home.Path(), "WayBill_v4_5");
+    std::vector<std::string> sent = FilesUnder(Folders.Home(), "WayBill_v4_5");
     ASSERT_EQ(1u, sent.size());
     EXPECT_TRUE(
         std::regex_match(sent[0], std::regex(R"(\d{4}/\d{2}/\d{2}/opt/in/WayBill_v4_5\.xml)")))
         << sent[0];
-    EXPECT_EQ("<sent/>", qortest::ReadFile(Home.Path() / sent[0]));
+    EXPECT_EQ("<sent/>", qortest::ReadFile(Folders.Home() / sent[0]));
 }
 
 TEST_F(Archive, WhenTenNumberedNamesAreTakenNothingIsSaved) {
     TDbTestJob job;
     TXmlDocument doc = LoadXmlFrom("<a/>");
     for (int i = 0; i < 12; ++i) job.SaveXmlToFs(doc, "/opt/out/Ticket/1");
-    EXPECT_EQ(11u, FilesUnder(Home.Path(), "Ticket_1").size());
+    EXPECT_EQ(11u, FilesUnder(Folders.Home(), "Ticket_1").size());
 }
 
 TEST_F(Archive, AFolderThatCannotBeMadeIsLoggedAndRaised) {
     TDbTestJob job;
     // A file where the year folder should be.
     TDateTimeParts today = DecodeDateTime(Now());
-    qortest::WriteFile(Home.Path() / std::to_string(today.Year), "in the way");
+    qortest::WriteFile(Folders.Home() / std::to_string(today.Year), "in the way");
     EXPECT_ANY_THROW(job.SaveXmlToFs(LoadXmlFrom("<a/>"), "/opt/out/Ticket/1"));
     EXPECT_NE(std::string::npos, Log().find("File: \""));
 }
@@ -289,7 +299,7 @@ TEST_F(Archive, AFolderThatCannotBeMadeIsLoggedAndRaised) {
 TEST_F(Archive, DebugCopiesCarryTheTickCount) {
     TDbTestJob job;
     job.DebugSaveXml(LoadXmlFrom("<dbg/>"), "Waybill_v4");
-    std::vector<std::string> files = FilesUnder(Home.Path(), "Waybill_v4_");
+    std::vector<std::string> files = FilesUnder(Folders.Home(), "Waybill_v4_");
     ASSERT_EQ(1u, files.size());
     EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(Debug\.XML/Waybill_v4_\d+\.xml)")))
         << files[0];

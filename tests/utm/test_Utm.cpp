@@ -45,11 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The shared list against an in-process UTM, with a clock the test moves.
 class UtmList : public ::testing::Test {
 protected:
-    UtmList() : List([this] { return Clock; }) {
-        ClearSettings();
-        SetSettingProperty("UTM_ADDRESS", "127.0.0.1");
-        SetSettingProperty("UTM_PORT", std::to_string(utmtest::StartUtm(Utm)));
-    }
+    UtmList() : List([this] { return Clock; }) {}
     ~UtmList() override {
         Utm.Stop();
         ClearSettings();
@@ -62,7 +58,7 @@ protected:
         return b->Data();
     }
 
-    TUtmEmulator Utm;
+    qortest::EmulatedUtm Utm;
     const TDateTime Start = EncodeDateTime({2024, 3, 1, 10, 0, 0, 0});
     TDateTime Clock = Start;
     TUTMBuffer List;
