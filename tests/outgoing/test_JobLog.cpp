@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "ActJobFixture.h"
+#include "uEgaisOutGoingWayBillJob.h"
+#include "uEgaisOutgoingActJob.h"
 #include "uLogger.h"
-#include "uOutgoingActJob.h"
-#include "uOutgoingWaybillJobs.h"
+#include "uOutgoingTTNTicketJob.h"
+#include "uWithdrawSendedWaybillJob.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "WaybillFixture.h"
 #include "uCommon.h"
 #include "uDbProvider.h"
-#include "uOutgoingWaybillJobs.h"
+#include "uEgaisOutGoingWayBillJob.h"
 #include "uXml.h"
 
 using qortest::AddRequest;
