@@ -9,6 +9,8 @@
 #include "uDbProvider.h"
 #include "uEgaisDocumentBuilder.h"
 
+// What a body is given: the document with its envelope, the kind, the data's ID and the
+// build's transaction.
 class TDocFrame {
 public:
     TDocFrame(TXmlDocument& Xml, const TDocKind& Kind, int64_t DocId);

@@ -1,7 +1,5 @@
 #include "uRequestQueue.h"
 
-#include <algorithm>
-
 #include "uCommon.h"
 #include "uHttpClient.h"
 #include "uLogger.h"
@@ -26,6 +24,10 @@ const char* const kLockRequest =
     "WHERE ID = :ID WITH LOCK ";
 
 const char* const kLockHeader = "SELECT * FROM RG_EGAIS_DOC_HEAD WHERE ID = :ID WITH LOCK ";
+
+int ReplyType(int rowType, const TRequestContext& ctx) {
+    return rowType == kOwnType ? ctx.RequestType : rowType;
+}
 
 }  // namespace
 
@@ -85,10 +87,6 @@ void TOutgoingRequestJob::LogStep(std::string_view text, const TRequestContext& 
              at = line.find(name, at + value.size()))
             line.replace(at, std::char_traits<char>::length(name), value);
     Logger().Error(Prefix() + line);
-}
-
-int TOutgoingRequestJob::ReplyType(int rowType, const TRequestContext& ctx) const {
-    return rowType == kOwnType ? ctx.RequestType : rowType;
 }
 
 void TOutgoingRequestJob::RequestStarted(TRequestContext&) {}

@@ -130,6 +130,7 @@ struct TRequestContext {
 
 enum class TRequestDecision { Send, Skip, Closed };
 
+// The protocol above, for the row a job gives; the hooks are its own checks and choices.
 class TOutgoingRequestJob : public TQorJob {
 public:
     // The row is one of the jobs' constants and outlives the job.
@@ -179,7 +180,6 @@ private:
     // request's transaction, then commit.
     void CloseAsSent(TRequestContext& ctx);
     void RecordFailure(const TRequestContext& ctx, const std::exception& e);
-    int ReplyType(int rowType, const TRequestContext& ctx) const;
 
     const TOutgoingJobRow& FRow;
 };
