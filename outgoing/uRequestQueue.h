@@ -168,10 +168,10 @@ protected:
                 const std::optional<THeaderState>& header = std::nullopt);
 
     std::string Prefix() const;
-    // Logs the row's text of a step with the request's values in it.
-    void LogStep(std::string_view text, const TRequestContext& ctx) const;
 
 private:
+    // Logs the row's text of a step with the request's values in it.
+    void LogStep(std::string_view text, const TRequestContext& ctx) const;
     TQueryPtr SelectRequests();
     void ProcessRequest(TRequestContext& ctx);
     // Posts the document and reads the answer into ctx.Uid and ctx.ResultText.
