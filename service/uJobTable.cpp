@@ -1,8 +1,8 @@
 // The job kinds the service starts, in the order of every cycle. Each row names the
 // task flag that enables it, its job class, the time limit of one run and the message
 // logged when it cannot be started.
-#include "uEgaisOutgoingActJob.h"
 #include "uEgaisOutGoingWayBillJob.h"
+#include "uEgaisOutgoingActJob.h"
 #include "uIncomingTicketJob.h"
 #include "uIncomingWayBillJob.h"
 #include "uInformAUpdateJob.h"

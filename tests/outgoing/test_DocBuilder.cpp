@@ -126,9 +126,10 @@ TEST(DocBuilderFrame, KindsWithoutBodyRaiseNamingTheKind) {
 
 TEST(DocKindTable, EveryKindHasItsRowAndTheServedOnesTheirBody) {
     const std::set<TDocType> withBody = {
-        dtIncomingWayBill, dtOutgoingWaybill, dtOutgoingWaybillV2, dtOutgoingWayBillV3,
-        dtOutgoingWayBillV4, dtReceptionAct, dtConfirmAct, dtRejectAct, dwWithdrawSendedWaybill,
-        dtReceptionActV2, dtSetTTNVersion, dtReceptionActV3, dtReceptionActV4};
+        dtIncomingWayBill,       dtOutgoingWaybill, dtOutgoingWaybillV2, dtOutgoingWayBillV3,
+        dtOutgoingWayBillV4,     dtReceptionAct,    dtConfirmAct,        dtRejectAct,
+        dwWithdrawSendedWaybill, dtReceptionActV2,  dtSetTTNVersion,     dtReceptionActV3,
+        dtReceptionActV4};
     for (int value = dtIncomingWayBill; value <= dtReceptionActV4; ++value) {
         SCOPED_TRACE(value);
         const TDocKind* kind = FindDocKind(value);
