@@ -11,7 +11,7 @@
 #include "uCommon.h"
 #include "uDbProvider.h"
 #include "uHttpClient.h"
-#include "uOutgoingWaybillJobs.h"
+#include "uEgaisOutGoingWayBillJob.h"
 
 namespace {
 

@@ -4,13 +4,11 @@
 
 #include "uCommon.h"
 #include "uDateTime.h"
-#include "uDbProvider.h"
-#include "uEgaisDocumentBuilder.h"
-#include "uWaybillStatements.h"
+#include "uDocumentBodies.h"
+#include "uDocumentStatements.h"
 #include "uLogger.h"
 
 namespace {
-
 
 const char* const cSqlActLines =
     "SELECT \r\n"
@@ -38,23 +36,6 @@ const char* const cSqlConfirmHead =
     "FROM rg_egais_doc_head h \r\n"
     "WHERE h.ID = :ID AND UTM_DOC_TYPE = 6";
 
-
-// Runs the statement for the ID, reusing the query of an earlier line.
-void Run(TQueryPtr& q, const char* sSql, int64_t iId) {
-    if (!q) {
-        q = NewQuery(TTxMode::Long);
-        q->SetSQL(sSql);
-    } else {
-        q->Close();
-    }
-    q->SetParam("ID", TVariant(iId));
-    q->ExecQuery();
-}
-
-std::string Column(const TQuery& q, const char* sName) {
-    return q.Eof() ? "" : XmlValueText(q.FieldByName(sName));
-}
-
 const char* const cActElements[] = {"", "ns:WayBillAct", "ns:WayBillAct_v2", "ns:WayBillAct_v3",
                                     "ns:WayBillAct_v4"};
 const char* const cActLogPrefixes[] = {
@@ -63,56 +44,38 @@ const char* const cActLogPrefixes[] = {
 
 }  // namespace
 
-void TDocBuilder::BuildReceptionAct(int iUtmDocType) {
-    BuildReceptionActBody(1, iUtmDocType);
-}
-void TDocBuilder::BuildReceptionActV2() {
-    BuildReceptionActBody(2, 0);
-}
-void TDocBuilder::BuildReceptionActV3() {
-    BuildReceptionActBody(3, 0);
-}
-void TDocBuilder::BuildReceptionActV4() {
-    BuildReceptionActBody(4, 0);
-}
-
-void TDocBuilder::BuildReceptionActBody(int iVersion, int iUtmDocType) {
+void BuildReceptionAct(TDocFrame& F, int iVersion, int iUtmDocType) {
     const std::string sPrefix = cActLogPrefixes[iVersion];
-    const std::string FsRarId = GetSettingProperty("FSRAR_ID").value_or("");
-    TXmlNode root = BodyRoot();
+    TDbTransaction& db = F.Db();
 
-    TQueryPtr head;
-    Run(head, cSqlWayBillHead, FDocId);
+    TQuery& head = db.Run(kSqlWayBillHead, {{"ID", F.DocId()}});
     // A header that is not there has no registration identifier either.
-    const TVariant regId = head->Eof() ? TVariant() : head->FieldByName("WB_REG_ID");
+    const TVariant regId = head.Eof() ? TVariant() : head.FieldByName("WB_REG_ID");
     if (regId.IsNull()) {
-        const std::string sId = std::to_string(FDocId);
+        const std::string sId = std::to_string(F.DocId());
         throw EDocumentBuilderException(
             iVersion == 1 ? "Документ: " + sId + "(" + std::to_string(iUtmDocType) +
                                 ") не готов к отправке (WbRegid is null)"
                           : "Документ: " + sId + " не готов к отправке (WbRegid is null)");
     }
-    const TVariant status = head->FieldByName("ACT_STATUS");
-    const TVariant actDate = head->FieldByName("ACT_DATE");
+    const std::optional<int64_t> iStatus = head.Int64("ACT_STATUS");
+    const TVariant actDate = head.FieldByName("ACT_DATE");
 
-    TXmlNode act = AppendDocumentElement(root, FsRarId, cActElements[iVersion]);
-    TXmlNode header = AppendElement(act, "wa:Header");
-    TXmlNode isAccept = AppendElement(header, "wa:IsAccept");
-    AppendText(header, "wa:ACTNUMBER", Column(*head, "ACT_NUMBER"));
-    AppendText(header, "wa:ActDate",
-               actDate.IsNull() ? FormatXmlDate(Now()) : XmlValueText(actDate));
-    AppendText(header, "wa:WBRegId", XmlValueText(regId));
-    AppendText(header, "wa:Note", Column(*head, "ACT_NOTE"));
-    head.reset();
+    TXmlNode act = F.Document(cActElements[iVersion]);
+    TXmlNode header = F.Element(act, "wa:Header");
+    TXmlNode isAccept = F.Element(header, "wa:IsAccept");
+    F.Text(header, "wa:ACTNUMBER", XmlText(head, "ACT_NUMBER"));
+    F.Text(header, "wa:ActDate", actDate.IsNull() ? FormatXmlDate(Now()) : XmlValueText(actDate));
+    F.Text(header, "wa:WBRegId", XmlValueText(regId));
+    F.Text(header, "wa:Note", XmlText(head, "ACT_NOTE"));
+    head.Close();
     Logger().Debug(sPrefix + "Заголовок");
-    TXmlNode content = AppendElement(act, "wa:Content");
+    TXmlNode content = F.Element(act, "wa:Content");
     if (iVersion == 1) {
         isAccept = header.selectSingleNode("./*[local-name()='IsAccept']");
         if (!isAccept) throw EDocumentBuilderException("Internal error");
     }
 
-    const std::optional<int64_t> iStatus =
-        status.IsNull() ? std::nullopt : std::optional<int64_t>(status.AsInt64());
     if (iStatus == -1) {
         isAccept.setText("Rejected");
         Logger().Debug(sPrefix + "Акт отказа.");
@@ -123,40 +86,40 @@ void TDocBuilder::BuildReceptionActBody(int iVersion, int iUtmDocType) {
         // Version 1 knows no "Differences": the positions alone tell them.
         isAccept.setText(iVersion == 1 ? "Accepted" : "Differences");
         Logger().Debug(sPrefix + "Акт разногласий.");
-        TQueryPtr lines, formB, marks;
-        for (Run(lines, cSqlActLines, FDocId); !lines->Eof(); lines->Next()) {
-            const int64_t iLineId = lines->FieldByName("ID").AsInt64();
-            TXmlNode position = AppendElement(content, "wa:Position");
-            AppendText(position, "wa:Identity", Column(*lines, "POSITION_ID"));
-            const std::string sQuantity = Column(*lines, "REAL_QUANTITY");
+        for (TQuery& lines = db.Run(cSqlActLines, {{"ID", F.DocId()}}); !lines.Eof();
+             lines.Next()) {
+            const TVariant lineId = lines.FieldByName("ID");
+            TXmlNode position = F.Element(content, "wa:Position");
+            F.Text(position, "wa:Identity", XmlText(lines, "POSITION_ID"));
+            const std::string sQuantity = XmlText(lines, "REAL_QUANTITY");
             // The older versions create the quantity first and put the certificate before it.
             TXmlNode quantity;
-            if (iVersion <= 2) quantity = AppendText(position, "wa:RealQuantity", sQuantity);
+            if (iVersion <= 2) quantity = F.Text(position, "wa:RealQuantity", sQuantity);
 
-            Run(formB, cSqlActFormB, iLineId);
-            if (formB->Eof())
+            TQuery& formB = db.Run(cSqlActFormB, {{"ID", lineId}});
+            if (formB.Eof())
                 throw EDocumentBuilderException(
                     "Для некоторых позиций накладной нет справок Б. Нет возможности отправить "
                     "акт расхождений.");
-            for (; !formB->Eof(); formB->Next()) {
-                if (Trim(Column(*formB, "INFORM_TYPE")) != "B") continue;
-                const std::string sRegId = Column(*formB, "INFORM_REG_ID");
+            for (; !formB.Eof(); formB.Next()) {
+                if (Trim(XmlText(formB, "INFORM_TYPE")) != "B") continue;
+                const std::string sRegId = XmlText(formB, "INFORM_REG_ID");
                 TXmlNode informB =
-                    FXml.createElement(iVersion == 1 ? "wa:InformBRegId" : "wa:InformF2RegId");
+                    F.Xml().createElement(iVersion == 1 ? "wa:InformBRegId" : "wa:InformF2RegId");
                 informB.setText(sRegId);
                 position.insertBefore(informB, quantity);
                 Logger().Debug(sPrefix + "Справка Б " + sRegId);
             }
-            if (iVersion >= 3) AppendText(position, "wa:RealQuantity", sQuantity);
+            if (iVersion >= 3) F.Text(position, "wa:RealQuantity", sQuantity);
             Logger().Debug(sPrefix + "Фактическое кол-во: " + sQuantity);
 
             if (iVersion < 3) continue;
-            Run(marks, cSqlActMarks, iLineId);
             TXmlNode markInfo;
-            for (; !marks->Eof(); marks->Next()) {
-                if (!markInfo) markInfo = AppendElement(position, "wa:MarkInfo");
-                const std::string sMark = Column(*marks, "MARK_CODE");
-                AppendText(markInfo, "ce:amc", sMark);
+            for (TQuery& marks = db.Run(cSqlActMarks, {{"ID", lineId}}); !marks.Eof();
+                 marks.Next()) {
+                if (!markInfo) markInfo = F.Element(position, "wa:MarkInfo");
+                const std::string sMark = XmlText(marks, "MARK_CODE");
+                F.Text(markInfo, "ce:amc", sMark);
                 Logger().Debug(sPrefix + "Акцизная марка: " + sMark);
             }
         }
@@ -166,18 +129,15 @@ void TDocBuilder::BuildReceptionActBody(int iVersion, int iUtmDocType) {
     Logger().Debug(sPrefix + "сборка акта завершена.");
 }
 
-void TDocBuilder::BuildConfirmAct(const std::string& sConfirmResult) {
-    const std::string FsRarId = GetSettingProperty("FSRAR_ID").value_or("");
-    TXmlNode root = BodyRoot();
-    TQueryPtr head;
-    Run(head, cSqlConfirmHead, FDocId);
-    if (head->Eof()) throw EDocumentBuilderException("Не могу прочитать заголовок документа");
+void BuildConfirmAct(TDocFrame& F, const char* sConfirmResult) {
+    TQuery& head = F.Db().Run(cSqlConfirmHead, {{"ID", F.DocId()}});
+    if (head.Eof()) throw EDocumentBuilderException("Не могу прочитать заголовок документа");
 
-    TXmlNode ticket = AppendDocumentElement(root, FsRarId, "ns:ConfirmTicket");
-    TXmlNode header = AppendElement(ticket, "wt:Header");
-    AppendText(header, "wt:IsConfirm", sConfirmResult);
-    AppendText(header, "wt:TicketNumber", Column(*head, "ACT_NUMBER"));
-    AppendText(header, "wt:TicketDate", Column(*head, "ACT_DATE"));
-    AppendText(header, "wt:WBRegId", Column(*head, "WB_REG_ID"));
-    AppendText(header, "wt:Note", Column(*head, "ACT_NOTE"));
+    TXmlNode ticket = F.Document("ns:ConfirmTicket");
+    TXmlNode header = F.Element(ticket, "wt:Header");
+    F.Text(header, "wt:IsConfirm", sConfirmResult);
+    F.Text(header, "wt:TicketNumber", XmlText(head, "ACT_NUMBER"));
+    F.Text(header, "wt:TicketDate", XmlText(head, "ACT_DATE"));
+    F.Text(header, "wt:WBRegId", XmlText(head, "WB_REG_ID"));
+    F.Text(header, "wt:Note", XmlText(head, "ACT_NOTE"));
 }

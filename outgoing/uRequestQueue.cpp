@@ -1,7 +1,5 @@
 #include "uRequestQueue.h"
 
-#include <algorithm>
-
 #include "uCommon.h"
 #include "uHttpClient.h"
 #include "uLogger.h"
@@ -10,19 +8,16 @@
 
 namespace {
 
-const char* const kSelectOneType =
+// The open requests of up to eight types, oldest first; the job's types fill the slots.
+const char* const kSelectRequests =
     "SELECT R.ID, R.EGAIS_DOC_ID, R.REQUEST_TYPE, R.REQUEST_DATA, \r\n"
-    "  rh.PROTOCOL_VERSION as DOC_PROTOCOL_VERSION, rh.SHIPPER \r\n"
+    "  rh.PROTOCOL_VERSION as DOC_PROTOCOL_VERSION \r\n"
     "  FROM s_egais_request R \r\n"
     "  left outer join rg_egais_doc_head rh on rh.ID=R.EGAIS_DOC_ID \r\n"
-    "WHERE (COALESCE(COMPLETE_FLAG, 0) <> 1) AND (REQUEST_TYPE = :REQUEST_TYPE) \r\n"
+    "WHERE (COALESCE(COMPLETE_FLAG, 0) <> 1) AND \r\n"
+    "  (R.REQUEST_TYPE IN (:TYPE1, :TYPE2, :TYPE3, :TYPE4, :TYPE5, :TYPE6, :TYPE7, :TYPE8)) \r\n"
     "ORDER BY R.LAST_MODIFIED, R.ID";
-
-const char* const kSelectTypes =
-    "SELECT R.ID, R.EGAIS_DOC_ID, R.REQUEST_TYPE, R.REQUEST_DATA, R.FSRAR_ID \r\n"
-    "  FROM s_egais_request R \r\n"
-    "WHERE (COALESCE(COMPLETE_FLAG, 0) <> 1) AND (REQUEST_TYPE IN (:REQUEST_TYPE) ) \r\n"
-    "ORDER BY R.LAST_MODIFIED, R.ID";
+static_assert(TRequestTypes::kSlots == 8, "one parameter of kSelectRequests per slot");
 
 const char* const kLockRequest =
     "SELECT EGAIS_DOC_ID, COALESCE(COMPLETE_FLAG, 0) as COMPLETE_FLAG FROM S_EGAIS_REQUEST "
@@ -30,11 +25,21 @@ const char* const kLockRequest =
 
 const char* const kLockHeader = "SELECT * FROM RG_EGAIS_DOC_HEAD WHERE ID = :ID WITH LOCK ";
 
+int ReplyType(int rowType, const TRequestContext& ctx) {
+    return rowType == kOwnType ? ctx.RequestType : rowType;
+}
 
 }  // namespace
 
-void TOutgoingRequestJob::UpdateHeader(TDbTransaction& tx, int64_t docId,
-                                       const THeaderState& state, const TVariant& uid) {
+TOutgoingDocument ReceptionActDocument(int version) {
+    static const TDocType kinds[] = {dtReceptionAct, dtReceptionActV2, dtReceptionActV3,
+                                     dtReceptionActV4};
+    const std::string suffix = version > 1 ? "_v" + std::to_string(version) : "";
+    return {kinds[version - 1], OutGoingDocsUrl(true) + suffix, "WayBillAct" + suffix + ".xml"};
+}
+
+void TOutgoingRequestJob::UpdateHeader(TDbTransaction& tx, int64_t docId, const THeaderState& state,
+                                       const TVariant& uid) {
     TDocHeadUpdate u;
     u.Status = state.Status;
     u.QorState = state.QorState;
@@ -43,59 +48,73 @@ void TOutgoingRequestJob::UpdateHeader(TDbTransaction& tx, int64_t docId,
     UpdateDocHead(tx, u);
 }
 
+void TOutgoingRequestJob::Answer(TDbTransaction& tx, const TReply& reply) {
+    WriteReply(tx, reply);
+    CompleteRequest(tx, reply.RequestId);
+}
+
 void TOutgoingRequestJob::ReleaseHeader(TRequestContext& ctx) {
     ctx.HeadRow = nullptr;
     if (ctx.Header) ctx.Header->Commit();
     ctx.Header.reset();
 }
 
-void TOutgoingRequestJob::Refuse(TRequestContext& ctx, int replyType, const std::string& text) {
-    WriteReply(*ctx.Request, {replyType, ctx.RequestId, 1, text});
-    CompleteRequest(*ctx.Request, ctx.RequestId);
+void TOutgoingRequestJob::Refuse(TRequestContext& ctx, int replyType, const std::string& text,
+                                 const std::optional<THeaderState>& header) {
+    if (header) {
+        // The header is updated through the request's own transaction.
+        ReleaseHeader(ctx);
+        UpdateHeader(*ctx.Request, ctx.DocId, *header, TVariant());
+    }
+    Answer(*ctx.Request, {replyType, ctx.RequestId, 1, text});
     ctx.Request->Commit();
+}
+
+std::string TOutgoingRequestJob::Prefix() const {
+    return FRow.Prefix.empty() ? std::string(FRow.ClassName) + ": " : std::string(FRow.Prefix);
+}
+
+void TOutgoingRequestJob::LogStep(std::string_view text, const TRequestContext& ctx) const {
+    if (text.empty()) return;
+    std::string line(text);
+    const std::pair<const char*, std::string> values[] = {
+        {"{request}", std::to_string(ctx.RequestId)},
+        {"{doc}", std::to_string(ctx.DocId)},
+        {"{uid}", ctx.Uid},
+    };
+    for (const auto& [name, value] : values)
+        for (size_t at = line.find(name); at != std::string::npos;
+             at = line.find(name, at + value.size()))
+            line.replace(at, std::char_traits<char>::length(name), value);
+    Logger().Error(Prefix() + line);
+}
+
+void TOutgoingRequestJob::RequestStarted(TRequestContext&) {}
+
+TRequestDecision TOutgoingRequestJob::CheckHeader(TRequestContext&) {
+    return TRequestDecision::Send;
 }
 
 TRequestDecision TOutgoingRequestJob::CheckRequest(TRequestContext&) {
     return TRequestDecision::Send;
 }
 
-TRequestDecision TOutgoingRequestJob::CheckHeader(TRequestContext&) {
-    return TRequestDecision::Send;
-}
-
 void TOutgoingRequestJob::DocumentBuilt(const TRequestContext&) {}
 
-void TOutgoingRequestJob::RequestStarted(TRequestContext&) {}
-
-void TOutgoingRequestJob::CloseAsSent(TRequestContext& ctx, const std::string& uid,
-                                      const std::string& resultText) {
-    UpdateHeader(*ctx.Request, ctx.DocId, FRow.Sent, TVariant(uid));
-    WriteReply(*ctx.Request, {FRow.SentReplyType < 0 ? ctx.RequestType : FRow.SentReplyType,
-                              ctx.RequestId, 1, resultText});
-    CompleteRequest(*ctx.Request, ctx.RequestId);
-    ctx.Request->Commit();
-}
-
 TQueryPtr TOutgoingRequestJob::SelectRequests() {
+    const TRequestTypes& types = FRow.RequestTypes;
     TQueryPtr q = NewQuery(TTxMode::Long);
-    if (FRow.MultiTypeSelection) {
-        std::string types;
-        for (int t : FRow.RequestTypes) types += (types.empty() ? "" : ",") + std::to_string(t);
-        std::string sql = kSelectTypes;
-        sql.replace(sql.find(":REQUEST_TYPE"), 13, types);  // our own numbers, no outside text
-        q->SetSQL(sql);
-    } else {
-        q->SetSQL(kSelectOneType);
-        q->SetParam("REQUEST_TYPE", TVariant(FRow.RequestTypes.front()));
-    }
+    q->SetSQL(kSelectRequests);
+    for (size_t i = 0; i < TRequestTypes::kSlots; ++i)
+        q->SetParam("TYPE" + std::to_string(i + 1), types.Slot(i));
     q->ExecQuery();
     return q;
 }
 
 void TOutgoingRequestJob::DoJob() {
-    Logger().Debug(FRow.ClassName + ".DoJob ->");
+    Logger().Debug(std::string(FRow.ClassName) + ".DoJob ->");
     ServeQueue();
-    Logger().Debug(FRow.ClassName + ".DoJob <-");
+    Logger().Debug(std::string(FRow.ClassName) + ".DoJob <-");
 }
 
 void TOutgoingRequestJob::ServeQueue() {
@@ -106,12 +125,7 @@ void TOutgoingRequestJob::ServeQueue() {
         ctx.RequestId = rows->FieldByName("ID").AsInt64();
         ctx.RequestType = rows->FieldByName("REQUEST_TYPE").AsInteger();
         ctx.RequestData = rows->FieldByName("REQUEST_DATA");
-        if (FRow.MultiTypeSelection) {
-            ctx.RequestFsrarId = rows->FieldByName("FSRAR_ID");
-        } else {
-            ctx.DocProtocolVersion = rows->FieldByName("DOC_PROTOCOL_VERSION");
-            ctx.Shipper = rows->FieldByName("SHIPPER");
-        }
+        ctx.DocProtocolVersion = rows->FieldByName("DOC_PROTOCOL_VERSION");
         // The handler runs after the request's own queries are released, so that their
         // row locks are gone before a failure is recorded on the same rows.
         auto release = [&ctx] {
@@ -140,12 +154,13 @@ void TOutgoingRequestJob::ServeQueue() {
 }
 
 void TOutgoingRequestJob::ProcessRequest(TRequestContext& ctx) {
+    LogStep(FRow.Log.Started, ctx);
     RequestStarted(ctx);
     ctx.Request = std::make_unique<TDbTransaction>();
     TQuery& request = ctx.Request->Run(kLockRequest, {{"ID", ctx.RequestId}});
     if (request.Eof()) throw EEmptyException("Nothing to do");
-    if (FRow.RecheckComplete && request.FieldByName("COMPLETE_FLAG").AsInteger() > 0)
-        throw EEmptyException(FRow.AlreadyDoneText);
+    if (!FRow.AlreadyDoneText.empty() && request.FieldByName("COMPLETE_FLAG").AsInteger() > 0)
+        throw EEmptyException(std::string(FRow.AlreadyDoneText));
 
     CheckForAbort();
     TDocBuilder builder;
@@ -159,68 +174,78 @@ void TOutgoingRequestJob::ProcessRequest(TRequestContext& ctx) {
         TVariant owner = ctx.HeadRow->FieldByName("FSRAR_ID");
         if (!owner.IsNull() && owner.AsString() != GetSettingProperty("FSRAR_ID").value_or("")) {
             if (FRow.LogNotOurs)
-                Logger().Error(FRow.Prefix + "Не наш FSRAR_ID. Пропускаем запрос №" +
+                Logger().Error(Prefix() + "Не наш FSRAR_ID. Пропускаем запрос №" +
                                std::to_string(ctx.RequestId));
             return;  // another instance's document: the request stays open for it
         }
     }
     if (CheckRequest(ctx) != TRequestDecision::Send) return;
 
-    TOutgoingDocument target = DocumentFor(ctx);
-    TXmlDocument doc = builder.BuildDocumentFromDb(target.DocType, ctx.DocId);
+    ctx.Document = DocumentFor(ctx);
+    TXmlDocument doc = builder.BuildDocumentFromDb(ctx.Document.DocType, ctx.DocId);
     ReleaseHeader(ctx);
-    if (!FRow.DebugSwitch.empty() && GetSettingProperty(FRow.DebugSwitch) == "1")
-        DebugSaveXml(doc, target.FileName);
+    if (!FRow.DebugSwitch.empty() && GetSettingProperty(std::string(FRow.DebugSwitch)) == "1")
+        DebugSaveXml(doc, ctx.Document.FileName);
+    LogStep(FRow.Log.Built, ctx);
     DocumentBuilt(ctx);
 
-    std::string uid, resultText;
-    Post(target, doc, uid, resultText);
-
-    CloseAsSent(ctx, uid, resultText);
+    Post(ctx, doc);
+    CloseAsSent(ctx);
 }
 
-void TOutgoingRequestJob::Post(const TOutgoingDocument& target, const TXmlDocument& doc,
-                               std::string& uid, std::string& resultText) {
+void TOutgoingRequestJob::Post(TRequestContext& ctx, const TXmlDocument& doc) {
     THttpClient& http = Http();
-    std::string answer =
-        http.PostFile(target.Url, "xml_file", target.FileName, doc.xml(), "application/xml");
-    if (http.ResponseCode() != 200) throw EEmptyException(FRow.Not200Text);
+    std::string answer = http.PostFile(ctx.Document.Url, "xml_file", ctx.Document.FileName,
+                                       doc.xml(), "application/xml");
+    if (http.ResponseCode() != 200) throw EEmptyException(std::string(FRow.Not200Text));
 
     // From here on the document is with the UTM: whatever the answer holds, the request
     // is closed as sent, so that it is never sent twice.
-    uid = "UID_IS_EMPTY";
-    resultText = "Документ успешно отправлен на сервер ЕГАИС.";
+    ctx.Uid = "UID_IS_EMPTY";
+    ctx.ResultText = "Документ успешно отправлен на сервер ЕГАИС.";
     try {
         TXmlNode url = LoadXmlFrom(answer).selectSingleNode("//url[1]");
         std::string sent = url ? Trim(url.text()) : "";
-        if (sent.empty()) throw EQorJobException(FRow.UidNotFoundText);
-        uid = sent;
+        if (sent.empty()) throw EQorJobException(std::string(FRow.UidNotFoundText));
+        ctx.Uid = sent;
         try {
             std::string list = http.Get(OutGoingUrl());
-            if (http.ResponseCode() != 200) throw EEmptyException(FRow.OptInNot200Text);
+            if (http.ResponseCode() != 200)
+                throw EEmptyException(std::string(FRow.OptInNot200Text));
             TXmlNode link = LoadXmlFrom(list).selectSingleNode(
-                "//url[@replyId = " + XPathLiteral(uid) + "][1]");
+                "//url[@replyId = " + XPathLiteral(ctx.Uid) + "][1]");
             if (!link) throw EQorJobException("unable to get link to out document");
-            if (!FRow.LinkFoundText.empty()) Logger().Error(FRow.Prefix + FRow.LinkFoundText);
+            LogStep(FRow.Log.LinkFound, ctx);
             SaveXmlToFs(doc, link.text());
         } catch (const std::exception& e) {
-            Logger().Error(FRow.Prefix + "Ссылка исходящего документа не получена: " + e.what());
-            resultText = "Документ отправлен, ссылка исходящего документиа не получена.";
+            Logger().Error(Prefix() + "Ссылка исходящего документа не получена: " + e.what());
+            ctx.ResultText = "Документ отправлен, ссылка исходящего документиа не получена.";
         }
-        resultText += " UID=" + uid;
+        ctx.ResultText += " UID=" + ctx.Uid;
     } catch (const std::exception& e) {
-        Logger().Error(FRow.Prefix + "UID отправки не получен: " + e.what());
-        resultText = "Документ отправлен, но UID отправки не получен.";
+        Logger().Error(Prefix() + "UID отправки не получен: " + e.what());
+        ctx.ResultText = "Документ отправлен, но UID отправки не получен.";
     }
+}
+
+void TOutgoingRequestJob::CloseAsSent(TRequestContext& ctx) {
+    const TRequestLog& log = FRow.Log;
+    LogStep(log.Sent, ctx);
+    LogStep(log.Header, ctx);
+    UpdateHeader(*ctx.Request, ctx.DocId, FRow.Sent, TVariant(ctx.Uid));
+    LogStep(log.Reply, ctx);
+    WriteReply(*ctx.Request,
+               {ReplyType(FRow.SentReplyType, ctx), ctx.RequestId, 1, ctx.ResultText});
+    LogStep(log.Complete, ctx);
+    CompleteRequest(*ctx.Request, ctx.RequestId);
+    ctx.Request->Commit();
+    LogStep(log.Done, ctx);
 }
 
 void TOutgoingRequestJob::RecordFailure(const TRequestContext& ctx, const std::exception& e) {
     TDbTransaction tx;
-    if (FRow.FailedUpdatesHeader)
-        UpdateHeader(tx, ctx.DocId, FRow.Failed,
-                     FRow.FailedUid ? TVariant(*FRow.FailedUid) : TVariant());
-    WriteReply(tx, {FRow.FailedReplyType < 0 ? ctx.RequestType : FRow.FailedReplyType,
-                    ctx.RequestId, -1, e.what()});
-    CompleteRequest(tx, ctx.RequestId);
+    UpdateHeader(tx, ctx.DocId, FRow.Failed,
+                 FRow.FailedUid ? TVariant(std::string(*FRow.FailedUid)) : TVariant());
+    Answer(tx, {ReplyType(FRow.FailedReplyType, ctx), ctx.RequestId, -1, e.what()});
     tx.Commit();
 }

@@ -1,12 +1,15 @@
 // The job kinds the service starts, in the order of every cycle. Each row names the
 // task flag that enables it, its job class, the time limit of one run and the message
 // logged when it cannot be started.
+#include "uEgaisOutGoingWayBillJob.h"
+#include "uEgaisOutgoingActJob.h"
 #include "uIncomingTicketJob.h"
 #include "uIncomingWayBillJob.h"
+#include "uInformAUpdateJob.h"
 #include "uMaintenanceJobs.h"
-#include "uOutgoingActJob.h"
-#include "uOutgoingWaybillJobs.h"
+#include "uOutgoingTTNTicketJob.h"
 #include "uScheduleJob.h"
+#include "uWithdrawSendedWaybillJob.h"
 
 const TJobTable& DefaultJobTable() {
     static const TJobTable table = {

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "ActJobFixture.h"
-#include "uOutgoingActJob.h"
+#include "uEgaisOutgoingActJob.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <limits>
 #include <locale>
+#include <set>
 
 #include "XmlCanon.h"
 #include "uEgaisDocumentBuilder.h"
@@ -123,6 +124,43 @@ TEST(DocBuilderFrame, KindsWithoutBodyRaiseNamingTheKind) {
     }
 }
 
+TEST(DocKindTable, EveryKindHasItsRowAndTheServedOnesTheirBody) {
+    const std::set<TDocType> withBody = {
+        dtIncomingWayBill,       dtOutgoingWaybill, dtOutgoingWaybillV2, dtOutgoingWayBillV3,
+        dtOutgoingWayBillV4,     dtReceptionAct,    dtConfirmAct,        dtRejectAct,
+        dwWithdrawSendedWaybill, dtReceptionActV2,  dtSetTTNVersion,     dtReceptionActV3,
+        dtReceptionActV4};
+    for (int value = dtIncomingWayBill; value <= dtReceptionActV4; ++value) {
+        SCOPED_TRACE(value);
+        const TDocKind* kind = FindDocKind(value);
+        ASSERT_NE(kind, nullptr);
+        EXPECT_EQ(kind->Kind, value);
+        EXPECT_EQ(DocTypeName(value), kind->Name);
+        EXPECT_EQ(kind->Body != nullptr, withBody.count(TDocType(value)) == 1);
+        EXPECT_EQ(kind->Version == nullptr, value == dtIncomingWayBill);
+    }
+}
+
+TEST(DocKindTable, AValueThatIsNoKindIsRefused) {
+    for (int value : {-1, dtReceptionActV4 + 1, 99}) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(FindDocKind(value), nullptr);
+        EXPECT_EQ(DocTypeName(value), "");
+        TDocBuilder builder;
+        try {
+            builder.BuildDocumentFromDb(TDocType(value), 1);
+            ADD_FAILURE() << "built";
+        } catch (const EDocumentBuilderException& e) {
+            EXPECT_NE(std::string(e.what()).find("(" + std::to_string(value) + ")"),
+                      std::string::npos)
+                << e.what();
+        }
+        EXPECT_FALSE(builder.Xml()) << "nothing half-built is kept";
+        builder.NewDocument();
+        EXPECT_THROW(builder.AddDocumentHeader(TDocType(value)), EDocumentBuilderException);
+    }
+}
+
 TEST(DocBuilderFrame, ProtocolVersionOutsideThe32BitRangeIsARangeError) {
     TDocBuilder builder;
     const int64_t big = int64_t(std::numeric_limits<int32_t>::max()) + 1;
@@ -134,7 +172,7 @@ TEST(DocBuilderFrame, BodyWithoutRootRaisesNotRootNode) {
     TDocBuilder builder;
     builder.NewDocument();
     try {
-        builder.BuildWayBillV4Document();
+        builder.BuildBody(dtOutgoingWayBillV4, 1);
         ADD_FAILURE() << "built";
     } catch (const EDocumentBuilderException& e) {
         EXPECT_STREQ(e.what(), "not root node");

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ActJobFixture.h"
-#include "uOutgoingWaybillJobs.h"
+#include "uEgaisOutGoingWayBillJob.h"
 
 using qortest::AddRequest;
 using qortest::AddWaybill;

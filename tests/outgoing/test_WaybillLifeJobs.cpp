@@ -7,9 +7,12 @@
 
 #include "ActJobFixture.h"
 #include "uDateTime.h"
+#include "uEgaisOutGoingWayBillJob.h"
 #include "uHttpClient.h"
-#include "uOutgoingWaybillJobs.h"
+#include "uInformAUpdateJob.h"
+#include "uOutgoingTTNTicketJob.h"
 #include "uQorJob.h"
+#include "uWithdrawSendedWaybillJob.h"
 
 namespace {
 

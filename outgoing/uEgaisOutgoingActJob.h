@@ -19,10 +19,4 @@ protected:
     void RequestStarted(TRequestContext& ctx) override;
     TOutgoingDocument DocumentFor(const TRequestContext& ctx) override;
     void DocumentBuilt(const TRequestContext& ctx) override;
-    void CloseAsSent(TRequestContext& ctx, const std::string& uid,
-                     const std::string& resultText) override;
-
-private:
-    int FVersion = 1;  // of the request being worked on
-    std::string FUrl;
 };
