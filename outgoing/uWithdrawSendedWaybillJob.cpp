@@ -2,7 +2,9 @@
 
 #include "uCommon.h"
 #include "uHttpClient.h"
+#include "uIncomingReader.h"
 #include "uLogger.h"
+#include "uTtnHistoryReader.h"
 #include "uUtm.h"
 #include "uXml.h"
 
@@ -20,10 +22,6 @@ constexpr TOutgoingJobRow kWithdrawalRow{
     .LogNotOurs = true,
     .Log = {.Started = "Запрос ID={request}", .Built = "Отправляем XML для документа с ID={doc}"},
 };
-
-const char* const kHistoryUrls =
-    "//url[contains(translate(text(), 'ttnhistoryf2reg', 'TTNHISTORYF2REG'), "
-    "'TTNHISTORYF2REG/')]";
 
 }  // namespace
 
@@ -80,38 +78,12 @@ TOutgoingDocument TWithdrawSendedWaybillJob::DocumentFor(const TRequestContext& 
 
 void TWithdrawSendedWaybillJob::CollectHistories() {
     CheckForAbort();
-    std::shared_ptr<TUTMBuffer> utm = UTMBuffer();
-    if (utm->LastNewsMoment() <= dtUtmNewsMoment) {
+    // Logged at error level, as the job's other lines, and not by the list itself.
+    const std::optional<TIncomingList> list =
+        TIncomingList::News(dtUtmNewsMoment, {"", "Не удалось прочитать входящие документы УТМ"});
+    if (!list) {
         Logger().Error("TWithdrawSendedWaybillJob: Нет новых документов. Завершаем работу.");
         return;
     }
-    IBuffer buffer = NewBuffer();
-    if (utm->ReadIncomingDocs(buffer) != 200)
-        throw EQorJobException("Не удалось прочитать входящие документы УТМ");
-    dtUtmNewsMoment = utm->LastNewsMoment();
-
-    TXmlNodeList urls = LoadXmlFrom(buffer->Data()).selectNodes(kHistoryUrls);
-    for (const TXmlNode& url : urls) {
-        CheckForAbort();
-        const std::string address = url.text();
-        try {
-            if (UrlMarkedForDelete(address)) continue;
-            Logger().Error("TWithdrawSendedWaybillJob: загружаем " + address);
-            std::string body = Http().Get(address);
-            if (Http().ResponseCode() != 200) continue;  // left in the UTM for a later run
-            SaveXmlToFs(LoadXmlFrom(body), address);
-            MarkForDelete(address);
-        } catch (const EQorJobAbort&) {
-            throw;
-        } catch (const EQorJobException& e) {
-            Logger().Debug(ClassName(), e);
-        } catch (const EHttpProtocolException& e) {
-            // An error status leaves this one document in the UTM; the others follow.
-            Logger().Debug(ClassName(), e);
-        } catch (const EXmlException& e) {
-            // A document that cannot be read must not keep the ones after it from
-            // being archived.
-            Logger().Debug(ClassName(), e);
-        }
-    }
+    TTtnHistoryReader(*this).ReadFrom(*list);
 }
