@@ -124,15 +124,15 @@ TOnError TTicketReader::OnError(const std::exception& e) const {
 }
 
 void TTicketReader::Recorded(const std::string& url) {
-    Logger().Debug(kLog + url + " в очереди на удаление. Пропускаем.");
+    Logger().Debug("{}{} в очереди на удаление. Пропускаем.", kLog, url);
 }
 
 void TTicketReader::Fetching(const std::string& url) {
-    Logger().Debug(kLog + std::string("Загружаем ") + url + "...");
+    Logger().Debug("{}Загружаем {}...", kLog, url);
 }
 
 void TTicketReader::FetchFailed(const std::string& url, const EHttpProtocolException&) {
-    Logger().Debug(kLog + std::string("не удалось загрузить квитанцию ") + url);
+    Logger().Debug("{}не удалось загрузить квитанцию {}", kLog, url);
 }
 
 int TTicketReader::UidIndex(const std::vector<TVariousFieldItem>& Uids, const std::string& sUID) {
@@ -159,11 +159,10 @@ THandled TTicketReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx)
         if (t.Node("//wt:Note[1]")) t.sXmlOperationComment = UpperAscii(t.Trimmed("//wt:Note[1]"));
         t.sActDescription = "подтверждения акта";
     } else {
-        Logger().Debug(kLog + std::string("не удалось узнать тип документа квитанции ") + t.Url);
+        Logger().Debug("{}не удалось узнать тип документа квитанции {}", kLog, t.Url);
         return THandled::Kept;
     }
-    Logger().Debug(kLog + std::string("Тип документа=") + t.XmlDocType + ", IX=" +
-                   std::to_string(t.IX));
+    Logger().Debug("{}Тип документа={}, IX={}", kLog, t.XmlDocType, t.IX);
 
     // C. Classification, the first rule that applies.
     if (IsWaybillType(t.XmlDocType)) {
@@ -171,9 +170,7 @@ THandled TTicketReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx)
             t.Comments = comments.text();
             if (Contains(t.Comments, "Накладная с номером") &&
                 Contains(t.Comments, "уже зарегистрирована в системе")) {
-                Logger().Debug(kLog +
-                               std::string("Сохраняем и удаляем квитанцию о повторной отправке ТТН.") +
-                               t.Url);
+                Logger().Debug("{}Сохраняем и удаляем квитанцию о повторной отправке ТТН.{}", kLog, t.Url);
                 return THandled::Stored;
             }
         }
@@ -192,7 +189,7 @@ THandled TTicketReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx)
     };
     for (const TAck& ack : acks) {
         if (t.XmlDocType != ack.DocType) continue;
-        Logger().Debug(kLog + std::string(ack.Log) + t.Url);
+        Logger().Debug("{}{}{}", kLog, std::string(ack.Log), t.Url);
         return THandled::Stored;
     }
     const bool bUnmatched = t.IX == -1;
@@ -228,7 +225,7 @@ THandled TTicketReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx)
 THandled TTicketReader::Unmatched(TTicketState& t, TDbTransaction& tx) {
     if (t.Node("//tc:RegID[1]")) t.sActRegID = t.Trimmed("//tc:RegID[1]");
     if (t.sActRegID.empty()) {
-        Logger().Debug(kLog + std::string("не удалось узнать идентификатор ЕГАИС квитанции ") + t.Url);
+        Logger().Debug("{}не удалось узнать идентификатор ЕГАИС квитанции {}", kLog, t.Url);
         return THandled::Kept;
     }
     if (t.Node("//tc:OperationResult/tc:OperationName"))
@@ -242,7 +239,7 @@ THandled TTicketReader::Unmatched(TTicketState& t, TDbTransaction& tx) {
     if (t.XmlDocType == "REQUESTREPEALAWO" && t.sXmlOperationName == "UNCONFIRM")
         return RepealWriteOff(t, tx);
     if (!t.sActDescription.empty() && t.sXmlOperationName != "CONFIRM_TICKET") return ActTicket(t, tx);
-    Logger().Debug(kLog + std::string("Тип операции=") + t.sXmlOperationName);
+    Logger().Debug("{}Тип операции={}", kLog, t.sXmlOperationName);
     const bool bWaybill = IsWaybillType(t.XmlDocType);
     if (t.sXmlOperationName.empty() && bWaybill) return IntermediateWaybillTicket(t, tx);
     if (OneOf(t.sXmlOperationName, {"CONFIRM", "CONFIRM_TICKET"}) && bWaybill)
@@ -252,9 +249,7 @@ THandled TTicketReader::Unmatched(TTicketState& t, TDbTransaction& tx) {
                                           "ACTWRITEOFF_V2", "ACTWRITEOFF_V3"})))
         return Unposting(t, tx);
     if (t.XmlDocType == "WAYBILLTICKET") {
-        Logger().Debug(kLog + std::string("Сохраняем и удаляем квитанцию от контрагента "
-                                          "(WAYBILLTICKET)(") +
-                       t.Url + "). Текст квитанции:" + t.sXmlOperationComment);
+        Logger().Debug("{}Сохраняем и удаляем квитанцию от контрагента (WAYBILLTICKET)({}). Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
         return THandled::Stored;
     }
     return RestoreReplyId(t, tx);
@@ -267,8 +262,7 @@ THandled TTicketReader::RepealWriteOff(TTicketState& t, TDbTransaction& tx) {
     UpdateByRegId(tx, iStatus, 3, t.sActRegID);
     t.iRequestID = FindRequestByRegId(tx, t.sActRegID, 3);
     WriteTicketReply(tx, t);
-    Logger().Debug(kLog + std::string("Сохраняем и удаляем квитанцию по отмене акта списания (") +
-                   t.Url + "). Текст квитанции:" + t.sXmlOperationComment);
+    Logger().Debug("{}Сохраняем и удаляем квитанцию по отмене акта списания ({}). Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
     return THandled::Stored;
 }
 
@@ -276,13 +270,13 @@ THandled TTicketReader::ActTicket(TTicketState& t, TDbTransaction& tx) {
     const std::string sAct = t.sActDescription;
     TXmlNode identity = t.Node("//tc:Identity[1]");
     if (!identity) {
-        Logger().Debug(kLog + std::string("не удалось узнать ID акта ") + sAct + " " + t.Url);
+        Logger().Debug("{}не удалось узнать ID акта {} {}", kLog, sAct, t.Url);
         return THandled::Kept;
     }
     const std::string sIdentity = Trim(identity.text());
     if (!sIdentity.empty()) {
         if (!TryStrToInt64(sIdentity, t.iDocID)) {
-            Logger().Debug(kLog + Q + sIdentity + Q + " - неправильный ID акта " + sAct + " " + t.Url);
+            Logger().Debug("{}{}{}{} - неправильный ID акта {} {}", kLog, Q, sIdentity, Q, sAct, t.Url);
             return THandled::Kept;
         }
     } else {
@@ -291,14 +285,13 @@ THandled TTicketReader::ActTicket(TTicketState& t, TDbTransaction& tx) {
             if (!id.IsNull()) t.iDocID = id.AsInt64();
         }
         if (t.iDocID < 1) {
-            Logger().Debug(kLog + std::string("неправильный ID акта ") + sAct + " " + t.Url);
+            Logger().Debug("{}неправильный ID акта {} {}", kLog, sAct, t.Url);
             return THandled::Kept;
         }
     }
     TQuery& state = tx.Run(kActStateSql, {{"ID", t.iDocID}});
     if (state.Eof()) {
-        Logger().Debug(kLog + std::string("акт ") + sAct + " с ID=" + std::to_string(t.iDocID) +
-                       " не найден.");
+        Logger().Debug("{}акт {} с ID={} не найден.", kLog, sAct, t.iDocID);
         return THandled::Kept;
     }
     t.iDocType = int(state.Int64("UTM_DOC_TYPE").value_or(0));
@@ -306,8 +299,7 @@ THandled TTicketReader::ActTicket(TTicketState& t, TDbTransaction& tx) {
     if (t.Uid.empty()) {
         TXmlNode transportId = t.Node("//tc:TransportId[1]");
         if (!transportId) {
-            Logger().Debug(kLog + std::string("не удалось узнать TransportID акта ") + sAct + " " +
-                           t.Url);
+            Logger().Debug("{}не удалось узнать TransportID акта {} {}", kLog, sAct, t.Url);
             return THandled::Kept;
         }
         t.Uid = transportId.text();
@@ -318,44 +310,38 @@ THandled TTicketReader::ActTicket(TTicketState& t, TDbTransaction& tx) {
     if (t.sXmlOperationName == "CONFIRM") {
         if (result == "ACCEPTED" || result == "REJECTED") {
             const bool bAccepted = result == "ACCEPTED";
-            Logger().Debug(kLog + std::string("Результат операции=") + Q + result + Q + ": акт " +
-                           t.Url + (bAccepted ? " принят." : " отвергнут."));
+            Logger().Debug("{}Результат операции={}{}{}: акт {}{}", kLog, Q, result, Q, t.Url, (bAccepted ? " принят." : " отвергнут."));
             status = bAccepted ? 3 : -1;
             t.Result = bAccepted ? 1 : -1;
         } else {
-            Logger().Debug(kLog + std::string("Неизвестный результат операции ") + Q + result + Q +
-                           " по акту " + t.Url);
+            Logger().Debug("{}Неизвестный результат операции {}{}{} по акту {}", kLog, Q, result, Q, t.Url);
             return THandled::Kept;
         }
     } else {
         if (currentStatus == 3 || currentStatus == -1) {
-            Logger().Debug(kLog + std::string("Акт ") + sAct + " " + t.Url + " уже обработан.");
-            Logger().Debug(kLog + std::string("Сохраняем и удаляем квитанцию ") + t.Url +
-                           ". Текст квитанции:" + t.sXmlOperationComment);
+            Logger().Debug("{}Акт {} {} уже обработан.", kLog, sAct, t.Url);
+            Logger().Debug("{}Сохраняем и удаляем квитанцию {}. Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
             return THandled::Stored;
         }
         if (TXmlNode comments = t.Node("//tc:Comments[1]")) t.sXmlOperationComment = comments.text();
         t.Comments = Shorten(t.sXmlOperationComment);
         TXmlNode conclusion = t.Node("//tc:Conclusion[1]");
         if (!conclusion) {
-            Logger().Debug(kLog + std::string("Не удалось найти тег <tc:Conclusion> акта ") + sAct +
-                           " " + t.Url);
+            Logger().Debug("{}Не удалось найти тег <tc:Conclusion> акта {} {}", kLog, sAct, t.Url);
             return THandled::Kept;
         }
         if (conclusion.text() == "Accepted") {
-            Logger().Debug(kLog + std::string("Акт ") + t.Url + " принят для обработки.");
+            Logger().Debug("{}Акт {} принят для обработки.", kLog, t.Url);
             if (currentStatus) status = *currentStatus;
             t.Result = 1;
         } else {
-            Logger().Debug(kLog + std::string("Результат приема акта=") + Q + conclusion.text() + Q +
-                           ": акт " + t.Url + " отвергнут.");
+            Logger().Debug("{}Результат приема акта={}{}{}: акт {} отвергнут.", kLog, Q, conclusion.text(), Q, t.Url);
             status = -1;
             t.Result = -1;
         }
     }
-    Logger().Debug(kLog + std::string("обновим документ с ID=") + std::to_string(t.iDocID) + ".");
-    Logger().Debug("Установим STATUS = " + status.AsString() + ", WB_REG_ID=" + t.sActRegID +
-                   ", UrlReplyID=" + t.Uid);
+    Logger().Debug("{}обновим документ с ID={}.", kLog, t.iDocID);
+    Logger().Debug("Установим STATUS = {}, WB_REG_ID={}, UrlReplyID={}", status.AsString(), t.sActRegID, t.Uid);
     TDocHeadUpdate act;
     if (!status.IsNull()) act.Status = status.AsInteger();
     act.WbRegId = RegIdOrNull(t.sActRegID);
@@ -363,20 +349,18 @@ THandled TTicketReader::ActTicket(TTicketState& t, TDbTransaction& tx) {
     act.ActDateNow = true;
     act.Id = t.iDocID;
     UpdateDocHead(tx, act);
-    Logger().Debug(kLog + std::string("Узнаем статус запроса."));
+    Logger().Debug("{}Узнаем статус запроса.", kLog);
     t.iRequestID =
         tx.Value(kActRequestSql, {{"DOC_ID", t.iDocID}, {"REQUEST_TYPE", t.iRequestType}}).AsInt64();
-    Logger().Debug(kLog + std::string("Добавим ответ по тикету."));
-    Logger().Debug(kLog + std::string("TYPE=16, ID=") + std::to_string(t.iRequestID) + ", " +
-                   std::to_string(t.Result) + ", Notes=" + t.Comments);
+    Logger().Debug("{}Добавим ответ по тикету.", kLog);
+    Logger().Debug("{}TYPE=16, ID={}, {}, Notes={}", kLog, t.iRequestID, t.Result, t.Comments);
     WriteTicketReply(tx, t);
-    Logger().Debug(kLog + std::string("Сохраняем и удаляем квитанцию ") + t.Url +
-                   ". Текст квитанции:" + t.sXmlOperationComment);
+    Logger().Debug("{}Сохраняем и удаляем квитанцию {}. Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
     return THandled::Stored;
 }
 
 THandled TTicketReader::WaybillConfirmation(TTicketState& t, TDbTransaction& tx) {
-    Logger().Debug(kLog + std::string("Тикет подтверждения накладной..."));
+    Logger().Debug("{}Тикет подтверждения накладной...", kLog);
     int iStatus = -1;
     t.Result = 1;
     if (t.sXmlOperationResult == "ACCEPTED") {
@@ -384,26 +368,24 @@ THandled TTicketReader::WaybillConfirmation(TTicketState& t, TDbTransaction& tx)
     } else {
         t.Result = -1;
     }
-    Logger().Debug(kLog + std::string("DocType=") + std::to_string(t.iDocType) + ", RegID=" +
-                   t.sActRegID);
+    Logger().Debug("{}DocType={}, RegID={}", kLog, t.iDocType, t.sActRegID);
     t.iDocType = 1;
     t.iRequestID = FindRequestByRegId(tx, t.sActRegID, 1);
-    Logger().Debug(kLog + std::string("ID запроса =") + std::to_string(t.iRequestID));
+    Logger().Debug("{}ID запроса ={}", kLog, t.iRequestID);
     if (t.iRequestID < 1) {
         t.iDocType = 0;
         t.iRequestID = FindRequestByRegId(tx, t.sActRegID, 0);
     }
-    Logger().Debug(kLog + std::string("Обновим статус документа на ") + std::to_string(iStatus));
+    Logger().Debug("{}Обновим статус документа на {}", kLog, iStatus);
     UpdateByRegId(tx, iStatus, t.iDocType, t.sActRegID);
-    Logger().Debug(kLog + std::string("сохраним ответ ЕГАИС"));
+    Logger().Debug("{}сохраним ответ ЕГАИС", kLog);
     WriteTicketReply(tx, t);
-    Logger().Debug(kLog + std::string("Сохраняем и удаляем квитанцию о подтверждении ТТН (") +
-                   t.Url + "). Текст квитанции:" + t.sXmlOperationComment);
+    Logger().Debug("{}Сохраняем и удаляем квитанцию о подтверждении ТТН ({}). Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
     return THandled::Stored;
 }
 
 THandled TTicketReader::Unposting(TTicketState& t, TDbTransaction& tx) {
-    Logger().Debug(kLog + std::string("Квитанция о распроведении..."));
+    Logger().Debug("{}Квитанция о распроведении...", kLog);
     const bool bWaybill = IsWaybillType(t.XmlDocType);
     int iStatus = bWaybill ? 5 : 7;
     t.Result = 1;
@@ -416,8 +398,7 @@ THandled TTicketReader::Unposting(TTicketState& t, TDbTransaction& tx) {
         UpdateByRegId(tx, iStatus, t.iDocType, t.sActRegID);
     t.iRequestID = FindRequestByRegId(tx, t.sActRegID, t.iDocType);
     WriteTicketReply(tx, t);
-    Logger().Debug(kLog + std::string("Сохраняем и удаляем квитанцию о распроведении документа (") +
-                   t.Url + "). Текст квитанции:" + t.sXmlOperationComment);
+    Logger().Debug("{}Сохраняем и удаляем квитанцию о распроведении документа ({}). Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
     return THandled::Stored;
 }
 
@@ -429,18 +410,17 @@ THandled TTicketReader::RestoreReplyId(TTicketState& t, TDbTransaction& tx) {
     t.iDocType = int(q.Int64("UTM_DOC_TYPE").value_or(0));
     const bool bWaybill = OneOf(t.XmlDocType, {"WAYBILL", "WAYBILL_V2"});
     if (bWaybill && t.iDocType == 1 && iStatus == 2) {
-        Logger().Debug(kLog + std::string("Накладная по квитанции ") + t.Url +
-                       " уже зафиксирована в ЕГАИС. Сохраняем и удаляем квитанцию");
+        Logger().Debug("{}Накладная по квитанции {} уже зафиксирована в ЕГАИС. Сохраняем и удаляем квитанцию", kLog, t.Url);
         return THandled::Stored;
     }
     if (iStatus >= 3) return THandled::Kept;
-    Logger().Debug(kLog + std::string("Восстановим URL_REPLY_ID квитанции ") + t.Url);
+    Logger().Debug("{}Восстановим URL_REPLY_ID квитанции {}", kLog, t.Url);
     TDocHeadUpdate restore;
     restore.Status = bWaybill ? 1 : 2;
     restore.UrlReplyId = t.Uid;
     restore.Id = t.iDocID;
     UpdateDocHead(tx, restore);
-    Logger().Debug(kLog + std::string("Восстановлен URL_REPLY_ID квитанции ") + t.Url);
+    Logger().Debug("{}Восстановлен URL_REPLY_ID квитанции {}", kLog, t.Url);
     // The ticket stays: the answer that follows it finds the restored reply id.
     return THandled::Noted;
 }
@@ -451,16 +431,15 @@ THandled TTicketReader::IntermediateWaybillTicket(TTicketState& t, TDbTransactio
     t.Comments = Shorten(t.sXmlOperationComment);
     TXmlNode conclusion = t.Node("//tc:Conclusion[1]");
     if (!conclusion) {
-        Logger().Debug(kLog + std::string("Не удалось найти тег <tc:Conclusion> накладной ") + t.Url);
+        Logger().Debug("{}Не удалось найти тег <tc:Conclusion> накладной {}", kLog, t.Url);
         return THandled::Kept;
     }
     if (conclusion.text() == "Accepted") {
         t.Result = 1;
-        Logger().Debug(kLog + std::string("Накладная ") + t.Url + " принята для обработки.");
+        Logger().Debug("{}Накладная {} принята для обработки.", kLog, t.Url);
     } else {
         t.Result = -1;
-        Logger().Debug(kLog + std::string("Результат приема накладной=") + Q + conclusion.text() +
-                       "(" + t.sXmlOperationComment + ").");
+        Logger().Debug("{}Результат приема накладной={}{}({}).", kLog, Q, conclusion.text(), t.sXmlOperationComment);
         t.iDocType = 1;
         const bool bDoubleSend = IgnoreDoubleSend() && Contains(t.Comments, "Накладная с номером") &&
                                  Contains(t.Comments, "уже зарегистрирована в системе");
@@ -468,16 +447,14 @@ THandled TTicketReader::IntermediateWaybillTicket(TTicketState& t, TDbTransactio
         t.iRequestID = FindRequestByRegId(tx, t.sActRegID, 1);
         WriteTicketReply(tx, t);
     }
-    Logger().Debug(kLog + std::string("Сохраняем и удаляем промежуточную квитанцию по ТТН (") +
-                   t.Url + "). Текст квитанции:" + t.sXmlOperationComment);
+    Logger().Debug("{}Сохраняем и удаляем промежуточную квитанцию по ТТН ({}). Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
     return THandled::Stored;
 }
 
 THandled TTicketReader::Matched(TTicketState& t, const TVariousFieldItem& sent, TDbTransaction& tx) {
     const bool bWaybillAct = IsWaybillActType(t.XmlDocType);
     if (sent.IntValue1 == 0 && sent.IntValue == 2 && !bWaybillAct) {
-        Logger().Debug(kLog + std::string("Удалим тикет ") + t.Url +
-                       ". Накладная для тикета уже подтверждена.");
+        Logger().Debug("{}Удалим тикет {}. Накладная для тикета уже подтверждена.", kLog, t.Url);
         return THandled::Stored;
     }
     if (!t.Node("//ns:Ticket[1]")) throw EQorJobException("Invalid xml node");
@@ -491,7 +468,7 @@ THandled TTicketReader::Matched(TTicketState& t, const TVariousFieldItem& sent, 
     // rejection.
     if (bWaybillAct) {
         if (TXmlNode name = t.Node("//tc:OperationName")) {
-            Logger().Debug(kLog + std::string("tc:OperationName=") + name.text());
+            Logger().Debug("{}tc:OperationName={}", kLog, name.text());
             t.ResultString = text("//tc:OperationResult/tc:OperationResult",
                                   "Не найден тег tc:OperationResult/tc:OperationResult");
             t.Comments = text("//tc:OperationComment", "Не найден тег tc:OperationComment");
@@ -508,9 +485,7 @@ THandled TTicketReader::Matched(TTicketState& t, const TVariousFieldItem& sent, 
             t.ResultString = UpperAscii(text("//tc:Conclusion[1]", "Invalid xml node"));
             t.Comments = text("//tc:Comments[1]", "Invalid xml node");
             if (t.ResultString == "ACCEPTED") {
-                Logger().Debug(kLog +
-                               std::string("Удалим квитанцию о получении документа сервером ЕГАИС: ") +
-                               t.Url);
+                Logger().Debug("{}Удалим квитанцию о получении документа сервером ЕГАИС: {}", kLog, t.Url);
                 return THandled::Stored;
             }
         }
@@ -529,20 +504,19 @@ THandled TTicketReader::Matched(TTicketState& t, const TVariousFieldItem& sent, 
                                            "ACTFIXBARCODE", "ACTUNFIXBARCODE"});
     if (bAct) {
         if (TXmlNode regId = t.Node("//ns:Ticket/tc:RegID[1]")) t.sActRegID = regId.text();
-        Logger().Debug(kLog + std::string("Квитанция для акта. ЕГАИС идентификатор: ") + t.sActRegID);
+        Logger().Debug("{}Квитанция для акта. ЕГАИС идентификатор: {}", kLog, t.sActRegID);
         bWithRegId = true;
     } else {
-        Logger().Debug(kLog + std::string("Квитанция для накладной."));
+        Logger().Debug("{}Квитанция для накладной.", kLog);
         TXmlNode regId = t.Node("//ns:Ticket/tc:RegID[1]");
         if (regId && !regId.text().empty()) {
             t.sActRegID = regId.text();
-            Logger().Debug(kLog + std::string("Квитанция для накладной. ЕГАИС идентификатор: ") +
-                           t.sActRegID);
+            Logger().Debug("{}Квитанция для накладной. ЕГАИС идентификатор: {}", kLog, t.sActRegID);
             bWithRegId = true;
         }
     }
     const int iCurrent = sent.IntValue;
-    Logger().Debug(kLog + std::string("текущий статус документа = ") + std::to_string(iCurrent));
+    Logger().Debug("{}текущий статус документа = {}", kLog, iCurrent);
     int iStatus = iCurrent + t.Result;
     if ((bWaybillAct || t.XmlDocType == "WAYBILL") && t.Result == 1 && (iCurrent == 2 || iCurrent == 3))
         iStatus = 3;
@@ -551,7 +525,7 @@ THandled TTicketReader::Matched(TTicketState& t, const TVariousFieldItem& sent, 
         iStatus = -1;
     if (t.XmlDocType == "REQUESTREPEALAWO") iStatus = t.Result == -1 ? -1 : 7;
     if (IgnoreDoubleSend() && t.Result == 0) t.Result = 1;
-    Logger().Debug(kLog + std::string("Новый статус документа = ") + std::to_string(iStatus));
+    Logger().Debug("{}Новый статус документа = {}", kLog, iStatus);
     TDocHeadUpdate matched;
     matched.Status = iStatus;
     if (bWithRegId) matched.WbRegId = RegIdOrNull(t.sActRegID);
@@ -559,16 +533,16 @@ THandled TTicketReader::Matched(TTicketState& t, const TVariousFieldItem& sent, 
     matched.Id = sent.Id;
     const TVariant updated = UpdateDocHead(tx, matched);
     if (updated.IsNull()) {
-        Logger().Debug(kLog + std::string("ОШИБКА. Не удалось изменить статус документа."));
+        Logger().Debug("{}ОШИБКА. Не удалось изменить статус документа.", kLog);
         return THandled::Kept;  // rolled back: the ticket stays
     }
-    Logger().Debug(kLog + std::string("Новый статус успешно установлен для ID=") + updated.AsString());
+    Logger().Debug("{}Новый статус успешно установлен для ID={}", kLog, updated.AsString());
     t.Comments = Shorten(t.Comments);
-    Logger().Debug(kLog + std::string("добавим ответ к запросу с ID=") + std::to_string(sent.Id));
+    Logger().Debug("{}добавим ответ к запросу с ID={}", kLog, sent.Id);
     tx.Run(kMatchedReplySql, {{"REPLY_TYPE", 16},
                               {"RESULT_CODE", t.Result},
                               {"ERROR_DESCRIPTION", t.Comments},
                               {"ID", sent.Id}});
-    Logger().Debug(kLog + std::string("Квитанция успешно обработана. Отправляем на удаление ") + t.Url);
+    Logger().Debug("{}Квитанция успешно обработана. Отправляем на удаление {}", kLog, t.Url);
     return THandled::Stored;
 }

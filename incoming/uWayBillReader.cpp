@@ -32,7 +32,7 @@ TVariant TranTypeOf(const TVariant& tranType) {
     if (tranType.IsNull()) return tranType;
     int64_t v = 0;
     if (TryStrToInt64(Trim(tranType.AsString()), v)) return TVariant(v);
-    Logger().Debug(">> Неправильный тип транспорнтной компании: " + tranType.AsString());
+    Logger().Debug(">> Неправильный тип транспорнтной компании: {}", tranType.AsString());
     return TVariant("0");
 }
 
@@ -73,12 +73,11 @@ bool TWayBillReader::Takes(const std::string&) {
 }
 
 void TWayBillReader::Fetching(const std::string& url) {
-    Logger().Debug("TEgaisIncomingWayBillJob.Http.Get(" + url + ")");
+    Logger().Debug("TEgaisIncomingWayBillJob.Http.Get({})", url);
 }
 
 void TWayBillReader::FetchFailed(const std::string& url, const EHttpProtocolException& e) {
-    Logger().Debug("TEgaisIncomingWayBillJob: Не удалось прочитать " + url +
-                   ". Код ошибки: " + std::to_string(e.ErrorCode()));
+    Logger().Debug("TEgaisIncomingWayBillJob: Не удалось прочитать {}. Код ошибки: {}", url, e.ErrorCode());
 }
 
 TQorHttpJob::TMarkLines TWayBillReader::MarkLines() const {
@@ -155,14 +154,14 @@ THandled TWayBillReader::Store(TDbTransaction& tx, const TWayBillHead& head,
     h.Close();
     for (const auto& [name, value] : head.Params) {
         h.SetParam(name, value);
-        Logger().Debug(name + ":" + value.AsString());
+        Logger().Debug("{}:{}", name, value.AsString());
     }
     h.ExecQuery();
     const std::optional<int64_t> headId = h.Eof() ? std::nullopt : h.Int64("ID");
     if (!headId)
         throw EQorJobException(FVersion == 1 ? "Cannot obtain identity for RG_EGAIS_DOC_HEAD"
                                              : "Не удалось получить RG_EGAIS_DOC_HEAD.ID");
-    if (FVersion == 1) Logger().Debug("Identity = " + head.Key);
+    if (FVersion == 1) Logger().Debug("Identity = {}", head.Key);
 
     for (const TWayBillLine& line : lines) {
         // A stop request is seen between positions; the transaction then goes back.

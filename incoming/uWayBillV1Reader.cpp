@@ -59,7 +59,7 @@ THandled TWayBillV1Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
                Text(xml, "//ns:WayBill/wb:Header/wb:Date") + "/" +
                Text(xml, "//ns:WayBill/wb:Header/wb:NUMBER");
     head.DocType = Text(xml, "//ns:WayBill/wb:Header/wb:Type") == "WBReturnFromMe" ? 4 : 0;
-    Logger().Debug(">> Waybill identity " + head.Key);
+    Logger().Debug(">> Waybill identity {}", head.Key);
 
     TQueryPtr parties = NewQuery(TTxMode::Short);
     TCounterpartRecord shipper = FlatParty(xml, "//wb:Shipper[1]/oref:");
@@ -84,14 +84,14 @@ THandled TWayBillV1Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
             const TCounterpartRecord producer =
                 FlatParty(position, "./wb:Product/pref:Producer/oref:");
             if (!producer.ClientRegId.empty() || !producer.FullName.empty()) {
-                Logger().Debug(">> Add or update Producer " + producer.ClientRegId);
+                Logger().Debug(">> Add or update Producer {}", producer.ClientRegId);
                 producerId = StoreParty(*parties, producer);
             }
             const std::string sFullName = Text(position, "./wb:Product/pref:FullName");
             std::string sCapacity = Text(position, "./wb:Product/pref:Capacity");
             if (!position.selectSingleNode("./wb:Product/pref:Capacity")) sCapacity = "10";
             const std::string sAlcCode = Text(position, "./wb:Product/pref:AlcCode");
-            Logger().Debug(">> Add or update product " + sFullName);
+            Logger().Debug(">> Add or update product {}", sFullName);
             AddProduct(products, {sFullName, Text(position, "./wb:Product/pref:ShortName"),
                                   sAlcCode, sCapacity, Text(position, "./wb:Product/pref:AlcVolume"),
                                   Text(position, "./wb:Product/pref:ProductVCode"), producerId});

@@ -40,12 +40,11 @@ bool ReadHeaderParty(const TXmlNode& header, const std::string& sTag, const char
                      TCounterpartRecord& r) {
     TXmlNode node = GetChildNode(header, sTag);
     if (!node) {
-        Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти тег " + sTag);
+        Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти тег {}", sTag);
         return false;
     }
     if (ReadParty(node, r)) return true;
-    Logger().Debug(std::string("TEgaisIncomingWayBillJob: Не удалось найти загрузить данные о ") +
-                   sWhose + ".");
+    Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти загрузить данные о {}.", sWhose);
     return false;
 }
 
@@ -65,10 +64,10 @@ THandled TWayBillV2Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
     TXmlNode root = doc.Xml.selectSingleNode(texts.RootPath);
     if (!root) root = doc.Xml.firstChild();
     if (!root) {
-        Logger().Debug(std::string("TEgaisIncomingWayBillJob: Не удалось найти тег ") + texts.RootTag);
+        Logger().Debug("TEgaisIncomingWayBillJob: Не удалось найти тег {}", texts.RootTag);
         return THandled::Kept;
     }
-    Logger().Debug(texts.RootNameLog + root.nodeName());
+    Logger().Debug("{}{}", texts.RootNameLog, root.nodeName());
 
     std::string sIdentity;
     if (TXmlNode identity = GetChildNode(root, "wb:Identity")) {
@@ -85,7 +84,7 @@ THandled TWayBillV2Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
     TWayBillHead head;
     head.Key = sIdentity + "/" + ChildText(header, "wb:Date") + "/" + ChildText(header, "wb:NUMBER");
     head.DocType = ChildText(header, "wb:Type") == "WBReturnFromMe" ? 4 : 0;
-    Logger().Debug(texts.IdentityLog + head.Key);
+    Logger().Debug("{}{}", texts.IdentityLog, head.Key);
 
     TCounterpartRecord shipper;
     if (!ReadHeaderParty(header, "wb:Shipper", "поставщике", shipper)) return THandled::Kept;
@@ -131,13 +130,13 @@ THandled TWayBillV2Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
             TVariant producerId;
             TCounterpartRecord producer;
             if (ReadParty(GetChildNode(product, "pref:Producer"), producer)) {
-                Logger().Debug(">> Добавим или обновим производителя " + producer.ClientRegId);
+                Logger().Debug(">> Добавим или обновим производителя {}", producer.ClientRegId);
                 producerId = StoreParty(*parties, producer);
             }
             const std::string sFullName = ChildText(product, "pref:FullName");
             std::string sCapacity = ChildText(product, "pref:Capacity");
             if (Version() < 4 && !GetChildNode(product, "pref:Capacity")) sCapacity = "10";
-            Logger().Debug(">> Добавим или обновим информацию о товаре " + sFullName);
+            Logger().Debug(">> Добавим или обновим информацию о товаре {}", sFullName);
             AddProduct(products, {sFullName, ChildText(product, "pref:ShortName"),
                                   ChildText(product, "pref:AlcCode"), sCapacity,
                                   ChildText(product, "pref:AlcVolume"),

@@ -44,8 +44,8 @@ bool TWayBillV3Reader::ForUs(const TCounterpartRecord& consignee, const std::str
                              const std::string& sUrl) {
     if (consignee.ClientRegId == sFsrarId) return true;
     Logger().Debug("TEgaisIncomingWayBillJob: ОШИБКА: Настройки программы не соответствуют УТМ.");
-    Logger().Debug("TEgaisIncomingWayBillJob: FSRAR ID в настройках: " + sFsrarId);
-    Logger().Debug("TEgaisIncomingWayBillJob: FSRAR ID ТТН: " + consignee.ClientRegId);
+    Logger().Debug("TEgaisIncomingWayBillJob: FSRAR ID в настройках: {}", sFsrarId);
+    Logger().Debug("TEgaisIncomingWayBillJob: FSRAR ID ТТН: {}", consignee.ClientRegId);
     Logger().Debug("TEgaisIncomingWayBillJob: До устранения несоответствия прием ТТН невозможен.");
     Job().SendMessageToBackOffice(
         "Настройки программы КОР не соответствуют УТМ.\r\nДо устранения несоответствия прием "
@@ -85,7 +85,7 @@ void TWayBillV3Reader::StoreInforms(TDbTransaction& tx, const TXmlNode& position
             if (amc.nodeType() != ntElement) continue;
             const std::string sMark = Trim(amc.text());
             if (sMark.empty()) continue;
-            Logger().Debug("Добавим акцизную марку \"" + sMark + "\"");
+            Logger().Debug("Добавим акцизную марку \"{}\"", sMark);
             tx.Run(kMarkSql, {{"ID", lineId},
                               {"MARK_CODE", sMark},
                               {"BOX", sBox},

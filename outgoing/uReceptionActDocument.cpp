@@ -69,7 +69,7 @@ void BuildReceptionAct(TDocFrame& F, int iVersion, int iUtmDocType) {
     F.Text(header, "wa:WBRegId", XmlValueText(regId));
     F.Text(header, "wa:Note", XmlText(head, "ACT_NOTE"));
     head.Close();
-    Logger().Debug(sPrefix + "Заголовок");
+    Logger().Debug("{}Заголовок", sPrefix);
     TXmlNode content = F.Element(act, "wa:Content");
     if (iVersion == 1) {
         isAccept = header.selectSingleNode("./*[local-name()='IsAccept']");
@@ -78,14 +78,14 @@ void BuildReceptionAct(TDocFrame& F, int iVersion, int iUtmDocType) {
 
     if (iStatus == -1) {
         isAccept.setText("Rejected");
-        Logger().Debug(sPrefix + "Акт отказа.");
+        Logger().Debug("{}Акт отказа.", sPrefix);
     } else if (iStatus == 1) {
         isAccept.setText("Accepted");
-        Logger().Debug(sPrefix + "Акт подтверждения.");
+        Logger().Debug("{}Акт подтверждения.", sPrefix);
     } else if (iStatus == 0) {
         // Version 1 knows no "Differences": the positions alone tell them.
         isAccept.setText(iVersion == 1 ? "Accepted" : "Differences");
-        Logger().Debug(sPrefix + "Акт разногласий.");
+        Logger().Debug("{}Акт разногласий.", sPrefix);
         for (TQuery& lines = db.Run(cSqlActLines, {{"ID", F.DocId()}}); !lines.Eof();
              lines.Next()) {
             const TVariant lineId = lines.FieldByName("ID");
@@ -108,10 +108,10 @@ void BuildReceptionAct(TDocFrame& F, int iVersion, int iUtmDocType) {
                     F.Xml().createElement(iVersion == 1 ? "wa:InformBRegId" : "wa:InformF2RegId");
                 informB.setText(sRegId);
                 position.insertBefore(informB, quantity);
-                Logger().Debug(sPrefix + "Справка Б " + sRegId);
+                Logger().Debug("{}Справка Б {}", sPrefix, sRegId);
             }
             if (iVersion >= 3) F.Text(position, "wa:RealQuantity", sQuantity);
-            Logger().Debug(sPrefix + "Фактическое кол-во: " + sQuantity);
+            Logger().Debug("{}Фактическое кол-во: {}", sPrefix, sQuantity);
 
             if (iVersion < 3) continue;
             TXmlNode markInfo;
@@ -120,13 +120,13 @@ void BuildReceptionAct(TDocFrame& F, int iVersion, int iUtmDocType) {
                 if (!markInfo) markInfo = F.Element(position, "wa:MarkInfo");
                 const std::string sMark = XmlText(marks, "MARK_CODE");
                 F.Text(markInfo, "ce:amc", sMark);
-                Logger().Debug(sPrefix + "Акцизная марка: " + sMark);
+                Logger().Debug("{}Акцизная марка: {}", sPrefix, sMark);
             }
         }
     } else {
         throw EDocumentBuilderException("invalid document status");
     }
-    Logger().Debug(sPrefix + "сборка акта завершена.");
+    Logger().Debug("{}сборка акта завершена.", sPrefix);
 }
 
 void BuildConfirmAct(TDocFrame& F, const char* sConfirmResult) {

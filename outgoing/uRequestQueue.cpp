@@ -112,9 +112,9 @@ TQueryPtr TOutgoingRequestJob::SelectRequests() {
 }
 
 void TOutgoingRequestJob::DoJob() {
-    Logger().Debug(std::string(FRow.ClassName) + ".DoJob ->");
+    Logger().Debug("{}.DoJob ->", std::string(FRow.ClassName));
     ServeQueue();
-    Logger().Debug(std::string(FRow.ClassName) + ".DoJob <-");
+    Logger().Debug("{}.DoJob <-", std::string(FRow.ClassName));
 }
 
 void TOutgoingRequestJob::ServeQueue() {

@@ -278,8 +278,7 @@ void TWayBillBody::Position(TXmlNode content, const TQuery& line) {
     const std::string sPositionId = XmlText(line, "POSITION_ID");
     const bool bDebug = Logger().IsDebugEnabled();  // per-line texts are built only when logged
     if (bDebug)
-        Logger().Debug("TEgaisDocBuilder: Накладная с ID=" + FDocId + ": добавим позицию №" +
-                       sPositionId);
+        Logger().Debug("TEgaisDocBuilder: Накладная с ID={}: добавим позицию №{}", FDocId, sPositionId);
     TXmlNode position = F.Element(content, "wb:Position");
     F.Text(position, "wb:Identity", sPositionId);
 
@@ -316,15 +315,13 @@ void TWayBillBody::Position(TXmlNode content, const TQuery& line) {
     Certificates(position, line, sPositionId);
 
     if (bDebug)
-        Logger().Debug("TEgaisDocBuilder: Накладная с ID=" + FDocId + ", позиция №" + sPositionId +
-                       ": Количество=" + sQuantity);
+        Logger().Debug("TEgaisDocBuilder: Накладная с ID={}, позиция №{}: Количество={}", FDocId, sPositionId, sQuantity);
 }
 
 void TWayBillBody::Certificates(TXmlNode position, const TQuery& line,
                                 const std::string& sPositionId) {
     if (Logger().IsDebugEnabled())
-        Logger().Debug("TEgaisDocBuilder: Накладная с ID=" + FDocId + ", позиция №" + sPositionId +
-                       ": Запросим справки по формам 1 и 2");
+        Logger().Debug("TEgaisDocBuilder: Накладная с ID={}, позиция №{}: Запросим справки по формам 1 и 2", FDocId, sPositionId);
     const TVariant lineId = line.FieldByName("ID").AsInt64();
     TQuery& informs = F.Db().Run(cSqlWayBillInforms, {{"ID", lineId}});
     if (informs.Eof())
@@ -380,16 +377,15 @@ void BuildWayBill(TDocFrame& F, int iVersion) {
     TXmlNode wb = F.Document(cElements[iVersion]);
     const std::string sDocId = std::to_string(F.DocId());
     if (iVersion == 4)
-        Logger().Debug("TEgaisDocBuilder: Соберем заголовок (V4) накладной ID=" + sDocId);
+        Logger().Debug("TEgaisDocBuilder: Соберем заголовок (V4) накладной ID={}", sDocId);
     else if (iVersion == 3)
-        Logger().Debug("TEgaisDocBuilder: Соберем заголовок (V3) накладной ID=" + sDocId);
+        Logger().Debug("TEgaisDocBuilder: Соберем заголовок (V3) накладной ID={}", sDocId);
     else
-        Logger().Debug("TEgaisDocBuilder: Соберем заголовок накладной ID=" + sDocId);
+        Logger().Debug("TEgaisDocBuilder: Соберем заголовок накладной ID={}", sDocId);
 
     TWayBillBody body(F, iVersion);
     body.Header(wb, head);
     head.Close();
-    Logger().Debug("TEgaisDocBuilder: Заголовок накладной ID=" + sDocId +
-                   " успешно собран. Добавим позиции накладной.");
+    Logger().Debug("TEgaisDocBuilder: Заголовок накладной ID={} успешно собран. Добавим позиции накладной.", sDocId);
     body.Lines(wb);
 }

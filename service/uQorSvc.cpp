@@ -6,7 +6,7 @@ TQorSvc::TQorSvc(TJobTable jobTable, TScheduleJob::TSettingsLoader loadSettings)
     Logger().Debug("TQorSvc.CreateNew ->");
     try {
         FChannel = CreateChannel(kStatusChannelName);
-        Logger().Debug("Channel was created " + std::to_string(FChannel));
+        Logger().Debug("Channel was created {}", FChannel);
         FManager = std::make_unique<TQorThreadManager>(std::move(jobTable), std::move(loadSettings));
     } catch (const std::exception& e) {
         Logger().Error(ClassName(), e);

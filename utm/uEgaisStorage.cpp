@@ -91,7 +91,7 @@ int64_t AddCounterPart(TQuery& q, const TCounterpartRecord& r,
                        const std::function<void()>& checkAbort) {
     for (int iConflicts = 0;; ++iConflicts) {
         try {
-            Logger().Debug("***  Try to add counterpart " + r.FullName + " ***");
+            Logger().Debug("***  Try to add counterpart {} ***", r.FullName);
             q.Run(kAddCounterPartSql,  // prepared once for all calls on this query
                   {{"CLIENTREG_ID", Utf8Left(r.ClientRegId, 20)},
                    {"INN", TaxNumberOrNull(r.Inn)},
@@ -109,7 +109,7 @@ int64_t AddCounterPart(TQuery& q, const TCounterpartRecord& r,
                    {"LITER", TextOrNull(r.Litera, 5)},
                    {"FSRAR_ID", TextOrNull(r.FsrarId, 10)}});
             const int64_t id = ReturnedId(q);
-            Logger().Debug("Success! New ID=" + std::to_string(id));
+            Logger().Debug("Success! New ID={}", id);
             if (checkAbort) checkAbort();
             return id;
         } catch (const std::exception& e) {

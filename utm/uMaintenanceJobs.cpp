@@ -173,12 +173,12 @@ void TEgaisGarbageRemoverJob::DoJob() {
                 DeleteLinkRow(rows[i].Id);
                 continue;
             }
-            Logger().Debug("Удалим ссылку " + lower + " из УТМ...");
+            Logger().Debug("Удалим ссылку {} из УТМ...", lower);
             DeleteDocumentFromUtm(link);
             const int code = FHttp->ResponseCode();
-            if (code == 404 || code == -1) Logger().Debug("Ссылка " + lower + " успешно удалена.");
+            if (code == 404 || code == -1) Logger().Debug("Ссылка {} успешно удалена.", lower);
             if (!listed[i]) {
-                Logger().Debug("Ссылка " + lower + " удалена.");
+                Logger().Debug("Ссылка {} удалена.", lower);
                 DeleteLinkRow(rows[i].Id);
                 continue;
             }
@@ -191,6 +191,6 @@ void TEgaisGarbageRemoverJob::DoJob() {
             Logger().Debug(ClassName(), e);
         }
     }
-    Logger().Debug("TEgaisGarbageRemoverJob: обработано " + std::to_string(count) + " ссылок.");
+    Logger().Debug("TEgaisGarbageRemoverJob: обработано {} ссылок.", count);
     Logger().Debug("TEgaisGarbageRemoverJob.DoJob <-");
 }

@@ -45,10 +45,9 @@ int64_t RunMarkForDelete(TQuery& q, const std::string& sUrl) {
 
 int64_t LoggedMark(TQuery& q, const std::string& sUrl, TQorHttpJob::TMarkLines lines) {
     const bool bOwn = lines == TQorHttpJob::TMarkLines::OwnTransaction;
-    Logger().Debug((bOwn ? "TQorHttpJob.MarkForDelete(" : "TQorHttpJob.MarkForDelete2(") + sUrl + ")");
+    Logger().Debug("{}{})", (bOwn ? "TQorHttpJob.MarkForDelete(" : "TQorHttpJob.MarkForDelete2("), sUrl);
     const int64_t id = RunMarkForDelete(q, sUrl);
-    Logger().Debug((bOwn ? "TQorHttpJob.MarkForDelete: Utm_link id = " : "Utm_link id: ") +
-                   std::to_string(id));
+    Logger().Debug("{}{}", (bOwn ? "TQorHttpJob.MarkForDelete: Utm_link id = " : "Utm_link id: "), id);
     return id;
 }
 
@@ -129,7 +128,7 @@ void TQorHttpJob::DoHttp() {
 
 void TQorHttpJob::DeleteDocumentFromUtm(const std::string& sUrl) {
     Logger().Debug("TQorHttpJob.DeleteDocumentFromUtm ->");
-    Logger().Debug("DeleteDocument URL: " + sUrl);
+    Logger().Debug("DeleteDocument URL: {}", sUrl);
     try {
         FHttp->Delete(sUrl);
     } catch (const EQorJobAbort&) {
@@ -160,7 +159,7 @@ int64_t TQorHttpJob::MarkForDelete(const std::string& sUrl, TDbTransaction& tx, 
 void TQorHttpJob::SendMessageToBackOffice(const std::string& sMsg) {
     Logger().Debug("TQorHttpJob.SendMessageToBackOffice >> ");
     TQueryPtr q = NewQuery(TTxMode::Short);
-    Logger().Debug("TQorHttpJob: Отправляем в офис сообщение \"" + sMsg + "\"");
+    Logger().Debug("TQorHttpJob: Отправляем в офис сообщение \"{}\"", sMsg);
     q->Run(kSendMessageSql, {{"MSG_TEXT", sMsg}});
     Logger().Debug("TQorHttpJob.SendMessageToBackOffice <<");
 }
