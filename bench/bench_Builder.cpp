@@ -30,7 +30,8 @@ SET TERM ^ ;
 EXECUTE BLOCK AS
 DECLARE I INTEGER = 1;
 BEGIN
-  WHILE (I <= )" + std::to_string(kLines) + R"() DO
+  WHILE (I <= )" +
+           std::to_string(kLines) + R"() DO
   BEGIN
     INSERT INTO S_EGAIS_INFORMS (ID, INFORM_TYPE, INFORM_REG_ID) VALUES (:I * 2, 'A', 'FA-' || LPAD(:I, 15, '0'));
     INSERT INTO S_EGAIS_INFORMS (ID, INFORM_TYPE, INFORM_REG_ID) VALUES (:I * 2 + 1, 'B', 'FB-' || LPAD(:I, 15, '0'));

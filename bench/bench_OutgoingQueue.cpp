@@ -10,8 +10,8 @@
 #include "WaybillFixture.h"
 #include "uCommon.h"
 #include "uDbProvider.h"
-#include "uHttpClient.h"
 #include "uEgaisOutGoingWayBillJob.h"
+#include "uHttpClient.h"
 
 namespace {
 
@@ -68,7 +68,8 @@ void BM_SendWaybillRequests(benchmark::State& state) {
         job.SetLimitJobRunningTime(9900000);
         job.Perform();
         state.PauseTiming();
-        if (w.Utm.Posted().size() != size_t(kRequests)) state.SkipWithError("not every request was sent");
+        if (w.Utm.Posted().size() != size_t(kRequests))
+            state.SkipWithError("not every request was sent");
         if (w.Bodies.empty())
             for (const auto& d : w.Utm.Posted()) w.Bodies.push_back(d.Body);
         state.ResumeTiming();
@@ -83,11 +84,13 @@ void BM_BarePostsOfTheSameDocuments(benchmark::State& state) {
         state.SkipWithError("run BM_SendWaybillRequests first");
         return;
     }
-    const std::string url = "http://127.0.0.1:" + std::to_string(w.Utm.Port()) + "/opt/in/Waybill_v4";
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(w.Utm.Port()) + "/opt/in/Waybill_v4";
     for (auto _ : state) {
         THttpClient http;
         for (const auto& body : w.Bodies)
-            benchmark::DoNotOptimize(http.PostFile(url, "xml_file", "Waybill_v4", body, "application/xml"));
+            benchmark::DoNotOptimize(
+                http.PostFile(url, "xml_file", "Waybill_v4", body, "application/xml"));
     }
     state.counters["requests"] = kRequests;
 }

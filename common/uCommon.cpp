@@ -214,4 +214,6 @@ uint32_t CRC32(const std::string& buffer) {
     return crc ^ 0xFFFFFFFFu;
 }
 
-std::string Trim(const std::string& s) { return std::string(TrimView(s)); }
+std::string Trim(const std::string& s) {
+    return std::string(TrimView(s));
+}

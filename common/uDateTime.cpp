@@ -33,8 +33,12 @@ void CivilFromDays(int64_t z, int& y, int& m, int& d) {
 
 const int64_t kEpochOffsetDays = -DaysFromCivil(1899, 12, 30);  // 1899-12-30 .. 1970-01-01
 
-int64_t ToMs(TDateTime dt) { return std::llround(dt.Value * kMsPerDay); }
-TDateTime FromMs(int64_t ms) { return TDateTime{double(ms) / kMsPerDay}; }
+int64_t ToMs(TDateTime dt) {
+    return std::llround(dt.Value * kMsPerDay);
+}
+TDateTime FromMs(int64_t ms) {
+    return TDateTime{double(ms) / kMsPerDay};
+}
 }  // namespace
 
 TDateTime Now() {
@@ -50,8 +54,8 @@ TDateTime Now() {
 
 TDateTime EncodeDateTime(const TDateTimeParts& p) {
     int64_t days = DaysFromCivil(p.Year, unsigned(p.Month), unsigned(p.Day)) + kEpochOffsetDays;
-    int64_t ms = days * kMsPerDay +
-                 ((int64_t(p.Hour) * 60 + p.Minute) * 60 + p.Second) * 1000 + p.MilliSecond;
+    int64_t ms = days * kMsPerDay + ((int64_t(p.Hour) * 60 + p.Minute) * 60 + p.Second) * 1000 +
+                 p.MilliSecond;
     return FromMs(ms);
 }
 
@@ -70,9 +74,13 @@ TDateTimeParts DecodeDateTime(TDateTime dt) {
     return p;
 }
 
-int64_t SecondsBetween(TDateTime a, TDateTime b) { return (ToMs(b) - ToMs(a)) / 1000; }
+int64_t SecondsBetween(TDateTime a, TDateTime b) {
+    return (ToMs(b) - ToMs(a)) / 1000;
+}
 
-TDateTime IncSecond(TDateTime dt, int64_t seconds) { return FromMs(ToMs(dt) + seconds * 1000); }
+TDateTime IncSecond(TDateTime dt, int64_t seconds) {
+    return FromMs(ToMs(dt) + seconds * 1000);
+}
 
 std::string FormatLogMoment(TDateTime dt) {
     auto p = DecodeDateTime(dt);

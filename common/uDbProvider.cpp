@@ -130,8 +130,8 @@ TQueryPtr TDbProvider::GetQuery(bool UseLongTransaction, bool UseNewTransaction)
 TQueryPtr TDbProvider::OpenQuery(TTxMode mode, TTxOwner owner) {
     auto conn = FImpl->Acquire(true);
     conn->Connect();
-    auto query = std::make_unique<fb::TFbQuery>(conn, owner == TTxOwner::Query,
-                                                mode == TTxMode::Short);
+    auto query =
+        std::make_unique<fb::TFbQuery>(conn, owner == TTxOwner::Query, mode == TTxMode::Short);
     if (mode == TTxMode::Long && !query->Transaction().Active())
         query->Transaction().StartTransaction();
     return query;
@@ -289,7 +289,9 @@ std::optional<int64_t> TQuery::Int64(const std::string& name) const {
     return v.IsNull() ? std::nullopt : std::optional<int64_t>(v.AsInt64());
 }
 
-std::string TQuery::Text(const std::string& name) const { return FieldByName(name).AsString(); }
+std::string TQuery::Text(const std::string& name) const {
+    return FieldByName(name).AsString();
+}
 
 std::optional<TDateTime> TQuery::Date(const std::string& name) const {
     const TVariant v = FieldByName(name);
@@ -337,4 +339,6 @@ void TDbTransaction::Rollback() {
     if (Active()) FOwner->Transaction().Rollback();
 }
 
-bool TDbTransaction::Active() const { return FOwner->Transaction().Active(); }
+bool TDbTransaction::Active() const {
+    return FOwner->Transaction().Active();
+}

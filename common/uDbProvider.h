@@ -119,7 +119,7 @@ public:
 using TQueryPtr = std::unique_ptr<TQuery>;
 
 struct TDbParams {
-    std::string DbName;    // "host/port:path", "host:path" or a plain path (embedded engine)
+    std::string DbName;  // "host/port:path", "host:path" or a plain path (embedded engine)
     std::string User;
     std::string Password;  // plain text
     std::string Charset;   // connection character set; "UTF8" unless the .ini says otherwise

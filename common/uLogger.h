@@ -16,8 +16,8 @@ public:
     // The entry is formatted only when debug entries are written, so that a run at the
     // usual level "error" builds none of them: Logger().Debug("{}: {} rows", sName, n).
     template <typename A, typename... Args>
-        requires(!std::is_base_of_v<std::exception, std::remove_cvref_t<A>>)
-    void Debug(fmt::format_string<A, Args...> format, A&& arg, Args&&... args) {
+    requires(!std::is_base_of_v<std::exception, std::remove_cvref_t<A>>) void Debug(
+        fmt::format_string<A, Args...> format, A&& arg, Args&&... args) {
         if (IsDebugEnabled())
             Debug(fmt::format(format, std::forward<A>(arg), std::forward<Args>(args)...));
     }

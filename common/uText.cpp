@@ -4,7 +4,9 @@
 
 namespace {
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
 
 // The byte offset where character n begins (the size when the text is shorter).
 size_t OffsetOfChar(const std::string& s, size_t n) {
@@ -19,7 +21,9 @@ size_t OffsetOfChar(const std::string& s, size_t n) {
 
 }  // namespace
 
-std::string Utf8Left(const std::string& s, size_t n) { return s.substr(0, OffsetOfChar(s, n)); }
+std::string Utf8Left(const std::string& s, size_t n) {
+    return s.substr(0, OffsetOfChar(s, n));
+}
 
 size_t Utf8Length(const std::string& s) {
     size_t count = 0;
@@ -59,4 +63,3 @@ bool TryStrToInt64(const std::string& s, int64_t& value) {
     auto res = std::from_chars(b, e, value);
     return res.ec == std::errc() && res.ptr == e;
 }
-

@@ -20,4 +20,3 @@ bool Contains(const std::string& s, const std::string& part);
 // A whole decimal integer (optional sign, no blanks), as the ticket and waybill readers
 // accept it; false for anything else, an empty text or a value outside 64 bits.
 bool TryStrToInt64(const std::string& s, int64_t& value);
-

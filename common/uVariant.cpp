@@ -11,8 +11,8 @@ std::string_view Trim(std::string_view s) {
 }
 
 [[noreturn]] void NotConvertible(const std::string& text, const char* to) {
-    throw EConvertError("Could not convert variant of type (String) into type (" +
-                        std::string(to) + "): '" + text + "'");
+    throw EConvertError("Could not convert variant of type (String) into type (" + std::string(to) +
+                        "): '" + text + "'");
 }
 
 int64_t ParseInt(const std::string& text) {

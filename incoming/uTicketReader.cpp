@@ -20,7 +20,8 @@ constexpr const char* kFindRequestByRegIdSql =
     "first 1 id from rg_egais_doc_head \r\n      where UTM_DOC_TYPE = :UTM_DOC_TYPE and WB_REG_ID "
     "= :WB_REG_ID)";
 constexpr const char* kActByReplyIdSql = "select ID from RG_EGAIS_DOC_HEAD where URL_REPLY_ID=:UID";
-constexpr const char* kActStateSql = "select UTM_DOC_TYPE, STATUS from RG_EGAIS_DOC_HEAD where ID=:ID";
+constexpr const char* kActStateSql =
+    "select UTM_DOC_TYPE, STATUS from RG_EGAIS_DOC_HEAD where ID=:ID";
 constexpr const char* kActRequestSql =
     "select first 1 id \r\nfrom s_egais_request \r\nwhere egais_doc_id = :DOC_ID \r\n  and "
     "request_type=:REQUEST_TYPE \r\norder by id desc";
@@ -37,19 +38,27 @@ bool OneOf(const std::string& s, std::initializer_list<const char*> list) {
     return std::any_of(list.begin(), list.end(), [&](const char* x) { return s == x; });
 }
 
-bool IsWaybillType(const std::string& s) { return OneOf(s, {"WAYBILL", "WAYBILL_V2", "WAYBILL_V3"}); }
+bool IsWaybillType(const std::string& s) {
+    return OneOf(s, {"WAYBILL", "WAYBILL_V2", "WAYBILL_V3"});
+}
 bool IsWaybillActType(const std::string& s) {
     return OneOf(s, {"WAYBILLACT", "WAYBILLACT_V2", "WAYBILLACT_V3", "WAYBILLACT_V4"});
 }
 
-bool IgnoreDoubleSend() { return GetSettingProperty("IgnoreDoubleSendTicket").value_or("") == "1"; }
+bool IgnoreDoubleSend() {
+    return GetSettingProperty("IgnoreDoubleSendTicket").value_or("") == "1";
+}
 
 // F1: a long comment keeps its beginning and its end.
-std::string Shorten(const std::string& s) { return Utf8HeadAndTail(s, 256); }
+std::string Shorten(const std::string& s) {
+    return Utf8HeadAndTail(s, 256);
+}
 
 // A registration number goes to the header only when it is known: an empty one would
 // wipe the number the header already holds.
-TVariant RegIdOrNull(const std::string& s) { return s.empty() ? TVariant::Null() : TVariant(s); }
+TVariant RegIdOrNull(const std::string& s) {
+    return s.empty() ? TVariant::Null() : TVariant(s);
+}
 
 }  // namespace
 
@@ -59,8 +68,8 @@ struct TTicketState {
     std::string Url;
     std::string Uid;
     int IX = -1;
-    std::string XmlDocType, sActRegID, sXmlOperationName, sXmlOperationResult,
-        sXmlOperationComment, Comments, ResultString, sActDescription;
+    std::string XmlDocType, sActRegID, sXmlOperationName, sXmlOperationResult, sXmlOperationComment,
+        Comments, ResultString, sActDescription;
     int64_t iDocID = -1;
     int iDocType = 0;
     int iRequestType = 0;
@@ -93,8 +102,7 @@ void WriteTicketReply(TDbTransaction& tx, const TTicketState& t) {
     WriteReply(tx, {16, t.iRequestID, t.Result, t.Comments});
 }
 
-void UpdateByRegId(TDbTransaction& tx, int status, int iDocType,
-                   const std::string& sRegId) {
+void UpdateByRegId(TDbTransaction& tx, int status, int iDocType, const std::string& sRegId) {
     TDocHeadUpdate u;
     u.Status = status;
     u.FindRegId = sRegId;
@@ -119,7 +127,8 @@ TIncomingSelection TTicketReader::Selection() const {
 TOnError TTicketReader::OnError(const std::exception& e) const {
     // A ticket that is not XML must not hold back the tickets after it: it would come
     // first again at every run.
-    const bool bSkip = dynamic_cast<const EQorJobException*>(&e) || dynamic_cast<const EXmlException*>(&e);
+    const bool bSkip =
+        dynamic_cast<const EQorJobException*>(&e) || dynamic_cast<const EXmlException*>(&e);
     return bSkip ? TOnError::SkipDocument : TOnError::EndRun;
 }
 
@@ -170,7 +179,8 @@ THandled TTicketReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx)
             t.Comments = comments.text();
             if (Contains(t.Comments, "Накладная с номером") &&
                 Contains(t.Comments, "уже зарегистрирована в системе")) {
-                Logger().Debug("{}Сохраняем и удаляем квитанцию о повторной отправке ТТН.{}", kLog, t.Url);
+                Logger().Debug("{}Сохраняем и удаляем квитанцию о повторной отправке ТТН.{}", kLog,
+                               t.Url);
                 return THandled::Stored;
             }
         }
@@ -238,7 +248,8 @@ THandled TTicketReader::Unmatched(TTicketState& t, TDbTransaction& tx) {
 
     if (t.XmlDocType == "REQUESTREPEALAWO" && t.sXmlOperationName == "UNCONFIRM")
         return RepealWriteOff(t, tx);
-    if (!t.sActDescription.empty() && t.sXmlOperationName != "CONFIRM_TICKET") return ActTicket(t, tx);
+    if (!t.sActDescription.empty() && t.sXmlOperationName != "CONFIRM_TICKET")
+        return ActTicket(t, tx);
     Logger().Debug("{}Тип операции={}", kLog, t.sXmlOperationName);
     const bool bWaybill = IsWaybillType(t.XmlDocType);
     if (t.sXmlOperationName.empty() && bWaybill) return IntermediateWaybillTicket(t, tx);
@@ -249,7 +260,10 @@ THandled TTicketReader::Unmatched(TTicketState& t, TDbTransaction& tx) {
                                           "ACTWRITEOFF_V2", "ACTWRITEOFF_V3"})))
         return Unposting(t, tx);
     if (t.XmlDocType == "WAYBILLTICKET") {
-        Logger().Debug("{}Сохраняем и удаляем квитанцию от контрагента (WAYBILLTICKET)({}). Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
+        Logger().Debug(
+            "{}Сохраняем и удаляем квитанцию от контрагента (WAYBILLTICKET)({}). Текст "
+            "квитанции:{}",
+            kLog, t.Url, t.sXmlOperationComment);
         return THandled::Stored;
     }
     return RestoreReplyId(t, tx);
@@ -262,7 +276,9 @@ THandled TTicketReader::RepealWriteOff(TTicketState& t, TDbTransaction& tx) {
     UpdateByRegId(tx, iStatus, 3, t.sActRegID);
     t.iRequestID = FindRequestByRegId(tx, t.sActRegID, 3);
     WriteTicketReply(tx, t);
-    Logger().Debug("{}Сохраняем и удаляем квитанцию по отмене акта списания ({}). Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
+    Logger().Debug(
+        "{}Сохраняем и удаляем квитанцию по отмене акта списания ({}). Текст квитанции:{}", kLog,
+        t.Url, t.sXmlOperationComment);
     return THandled::Stored;
 }
 
@@ -276,7 +292,8 @@ THandled TTicketReader::ActTicket(TTicketState& t, TDbTransaction& tx) {
     const std::string sIdentity = Trim(identity.text());
     if (!sIdentity.empty()) {
         if (!TryStrToInt64(sIdentity, t.iDocID)) {
-            Logger().Debug("{}{}{}{} - неправильный ID акта {} {}", kLog, Q, sIdentity, Q, sAct, t.Url);
+            Logger().Debug("{}{}{}{} - неправильный ID акта {} {}", kLog, Q, sIdentity, Q, sAct,
+                           t.Url);
             return THandled::Kept;
         }
     } else {
@@ -310,20 +327,24 @@ THandled TTicketReader::ActTicket(TTicketState& t, TDbTransaction& tx) {
     if (t.sXmlOperationName == "CONFIRM") {
         if (result == "ACCEPTED" || result == "REJECTED") {
             const bool bAccepted = result == "ACCEPTED";
-            Logger().Debug("{}Результат операции={}{}{}: акт {}{}", kLog, Q, result, Q, t.Url, (bAccepted ? " принят." : " отвергнут."));
+            Logger().Debug("{}Результат операции={}{}{}: акт {}{}", kLog, Q, result, Q, t.Url,
+                           (bAccepted ? " принят." : " отвергнут."));
             status = bAccepted ? 3 : -1;
             t.Result = bAccepted ? 1 : -1;
         } else {
-            Logger().Debug("{}Неизвестный результат операции {}{}{} по акту {}", kLog, Q, result, Q, t.Url);
+            Logger().Debug("{}Неизвестный результат операции {}{}{} по акту {}", kLog, Q, result, Q,
+                           t.Url);
             return THandled::Kept;
         }
     } else {
         if (currentStatus == 3 || currentStatus == -1) {
             Logger().Debug("{}Акт {} {} уже обработан.", kLog, sAct, t.Url);
-            Logger().Debug("{}Сохраняем и удаляем квитанцию {}. Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
+            Logger().Debug("{}Сохраняем и удаляем квитанцию {}. Текст квитанции:{}", kLog, t.Url,
+                           t.sXmlOperationComment);
             return THandled::Stored;
         }
-        if (TXmlNode comments = t.Node("//tc:Comments[1]")) t.sXmlOperationComment = comments.text();
+        if (TXmlNode comments = t.Node("//tc:Comments[1]"))
+            t.sXmlOperationComment = comments.text();
         t.Comments = Shorten(t.sXmlOperationComment);
         TXmlNode conclusion = t.Node("//tc:Conclusion[1]");
         if (!conclusion) {
@@ -335,13 +356,15 @@ THandled TTicketReader::ActTicket(TTicketState& t, TDbTransaction& tx) {
             if (currentStatus) status = *currentStatus;
             t.Result = 1;
         } else {
-            Logger().Debug("{}Результат приема акта={}{}{}: акт {} отвергнут.", kLog, Q, conclusion.text(), Q, t.Url);
+            Logger().Debug("{}Результат приема акта={}{}{}: акт {} отвергнут.", kLog, Q,
+                           conclusion.text(), Q, t.Url);
             status = -1;
             t.Result = -1;
         }
     }
     Logger().Debug("{}обновим документ с ID={}.", kLog, t.iDocID);
-    Logger().Debug("Установим STATUS = {}, WB_REG_ID={}, UrlReplyID={}", status.AsString(), t.sActRegID, t.Uid);
+    Logger().Debug("Установим STATUS = {}, WB_REG_ID={}, UrlReplyID={}", status.AsString(),
+                   t.sActRegID, t.Uid);
     TDocHeadUpdate act;
     if (!status.IsNull()) act.Status = status.AsInteger();
     act.WbRegId = RegIdOrNull(t.sActRegID);
@@ -351,11 +374,13 @@ THandled TTicketReader::ActTicket(TTicketState& t, TDbTransaction& tx) {
     UpdateDocHead(tx, act);
     Logger().Debug("{}Узнаем статус запроса.", kLog);
     t.iRequestID =
-        tx.Value(kActRequestSql, {{"DOC_ID", t.iDocID}, {"REQUEST_TYPE", t.iRequestType}}).AsInt64();
+        tx.Value(kActRequestSql, {{"DOC_ID", t.iDocID}, {"REQUEST_TYPE", t.iRequestType}})
+            .AsInt64();
     Logger().Debug("{}Добавим ответ по тикету.", kLog);
     Logger().Debug("{}TYPE=16, ID={}, {}, Notes={}", kLog, t.iRequestID, t.Result, t.Comments);
     WriteTicketReply(tx, t);
-    Logger().Debug("{}Сохраняем и удаляем квитанцию {}. Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
+    Logger().Debug("{}Сохраняем и удаляем квитанцию {}. Текст квитанции:{}", kLog, t.Url,
+                   t.sXmlOperationComment);
     return THandled::Stored;
 }
 
@@ -380,7 +405,8 @@ THandled TTicketReader::WaybillConfirmation(TTicketState& t, TDbTransaction& tx)
     UpdateByRegId(tx, iStatus, t.iDocType, t.sActRegID);
     Logger().Debug("{}сохраним ответ ЕГАИС", kLog);
     WriteTicketReply(tx, t);
-    Logger().Debug("{}Сохраняем и удаляем квитанцию о подтверждении ТТН ({}). Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
+    Logger().Debug("{}Сохраняем и удаляем квитанцию о подтверждении ТТН ({}). Текст квитанции:{}",
+                   kLog, t.Url, t.sXmlOperationComment);
     return THandled::Stored;
 }
 
@@ -398,7 +424,9 @@ THandled TTicketReader::Unposting(TTicketState& t, TDbTransaction& tx) {
         UpdateByRegId(tx, iStatus, t.iDocType, t.sActRegID);
     t.iRequestID = FindRequestByRegId(tx, t.sActRegID, t.iDocType);
     WriteTicketReply(tx, t);
-    Logger().Debug("{}Сохраняем и удаляем квитанцию о распроведении документа ({}). Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
+    Logger().Debug(
+        "{}Сохраняем и удаляем квитанцию о распроведении документа ({}). Текст квитанции:{}", kLog,
+        t.Url, t.sXmlOperationComment);
     return THandled::Stored;
 }
 
@@ -410,7 +438,9 @@ THandled TTicketReader::RestoreReplyId(TTicketState& t, TDbTransaction& tx) {
     t.iDocType = int(q.Int64("UTM_DOC_TYPE").value_or(0));
     const bool bWaybill = OneOf(t.XmlDocType, {"WAYBILL", "WAYBILL_V2"});
     if (bWaybill && t.iDocType == 1 && iStatus == 2) {
-        Logger().Debug("{}Накладная по квитанции {} уже зафиксирована в ЕГАИС. Сохраняем и удаляем квитанцию", kLog, t.Url);
+        Logger().Debug(
+            "{}Накладная по квитанции {} уже зафиксирована в ЕГАИС. Сохраняем и удаляем квитанцию",
+            kLog, t.Url);
         return THandled::Stored;
     }
     if (iStatus >= 3) return THandled::Kept;
@@ -439,19 +469,23 @@ THandled TTicketReader::IntermediateWaybillTicket(TTicketState& t, TDbTransactio
         Logger().Debug("{}Накладная {} принята для обработки.", kLog, t.Url);
     } else {
         t.Result = -1;
-        Logger().Debug("{}Результат приема накладной={}{}({}).", kLog, Q, conclusion.text(), t.sXmlOperationComment);
+        Logger().Debug("{}Результат приема накладной={}{}({}).", kLog, Q, conclusion.text(),
+                       t.sXmlOperationComment);
         t.iDocType = 1;
-        const bool bDoubleSend = IgnoreDoubleSend() && Contains(t.Comments, "Накладная с номером") &&
+        const bool bDoubleSend = IgnoreDoubleSend() &&
+                                 Contains(t.Comments, "Накладная с номером") &&
                                  Contains(t.Comments, "уже зарегистрирована в системе");
         if (!bDoubleSend) UpdateByRegId(tx, -1, 1, t.sActRegID);
         t.iRequestID = FindRequestByRegId(tx, t.sActRegID, 1);
         WriteTicketReply(tx, t);
     }
-    Logger().Debug("{}Сохраняем и удаляем промежуточную квитанцию по ТТН ({}). Текст квитанции:{}", kLog, t.Url, t.sXmlOperationComment);
+    Logger().Debug("{}Сохраняем и удаляем промежуточную квитанцию по ТТН ({}). Текст квитанции:{}",
+                   kLog, t.Url, t.sXmlOperationComment);
     return THandled::Stored;
 }
 
-THandled TTicketReader::Matched(TTicketState& t, const TVariousFieldItem& sent, TDbTransaction& tx) {
+THandled TTicketReader::Matched(TTicketState& t, const TVariousFieldItem& sent,
+                                TDbTransaction& tx) {
     const bool bWaybillAct = IsWaybillActType(t.XmlDocType);
     if (sent.IntValue1 == 0 && sent.IntValue == 2 && !bWaybillAct) {
         Logger().Debug("{}Удалим тикет {}. Накладная для тикета уже подтверждена.", kLog, t.Url);
@@ -477,31 +511,32 @@ THandled TTicketReader::Matched(TTicketState& t, const TVariousFieldItem& sent, 
             t.ResultString = text("//tc:Conclusion[1]", "Invalid xml node");
             t.Comments = text("//tc:Comments[1]", "Invalid xml node");
         }
-    } else if (OneOf(t.XmlDocType, {"WAYBILL", "WAYBILL_V2", "WAYBILL_V3", "WAYBILL_V4",
-                                    "ACTCHARGEON", "ACTCHARGEON_V2",
-                                    "ACTWRITEOFF", "ACTWRITEOFF_V2", "ACTWRITEOFF_V3",
-                                    "REQUESTREPEALAWO", "ACTFIXBARCODE", "ACTUNFIXBARCODE"})) {
+    } else if (OneOf(t.XmlDocType,
+                     {"WAYBILL", "WAYBILL_V2", "WAYBILL_V3", "WAYBILL_V4", "ACTCHARGEON",
+                      "ACTCHARGEON_V2", "ACTWRITEOFF", "ACTWRITEOFF_V2", "ACTWRITEOFF_V3",
+                      "REQUESTREPEALAWO", "ACTFIXBARCODE", "ACTUNFIXBARCODE"})) {
         if (t.Node("//tc:Result[1]")) {
             t.ResultString = UpperAscii(text("//tc:Conclusion[1]", "Invalid xml node"));
             t.Comments = text("//tc:Comments[1]", "Invalid xml node");
             if (t.ResultString == "ACCEPTED") {
-                Logger().Debug("{}Удалим квитанцию о получении документа сервером ЕГАИС: {}", kLog, t.Url);
+                Logger().Debug("{}Удалим квитанцию о получении документа сервером ЕГАИС: {}", kLog,
+                               t.Url);
                 return THandled::Stored;
             }
         }
         if (TXmlNode result = t.Node("//ns:Ticket/tc:OperationResult/tc:OperationResult[1]")) {
             t.ResultString = UpperAscii(result.text());
-            t.Comments = text("//ns:Ticket/tc:OperationResult/tc:OperationComment[1]",
-                              "Invalid xml node");
+            t.Comments =
+                text("//ns:Ticket/tc:OperationResult/tc:OperationComment[1]", "Invalid xml node");
         }
     }
     t.Result = UpperAscii(t.ResultString) == "ACCEPTED" ? 1 : -1;
     if (IgnoreDoubleSend() && Contains(t.Comments, "уже высылался акт")) t.Result = 0;
 
     bool bWithRegId = false;
-    const bool bAct = OneOf(t.XmlDocType, {"ACTCHARGEON", "ACTCHARGEON_V2", "ACTWRITEOFF",
-                                           "ACTWRITEOFF_V2", "ACTWRITEOFFSHOP_V2", "ACTWRITEOFF_V3",
-                                           "ACTFIXBARCODE", "ACTUNFIXBARCODE"});
+    const bool bAct = OneOf(
+        t.XmlDocType, {"ACTCHARGEON", "ACTCHARGEON_V2", "ACTWRITEOFF", "ACTWRITEOFF_V2",
+                       "ACTWRITEOFFSHOP_V2", "ACTWRITEOFF_V3", "ACTFIXBARCODE", "ACTUNFIXBARCODE"});
     if (bAct) {
         if (TXmlNode regId = t.Node("//ns:Ticket/tc:RegID[1]")) t.sActRegID = regId.text();
         Logger().Debug("{}Квитанция для акта. ЕГАИС идентификатор: {}", kLog, t.sActRegID);
@@ -518,9 +553,11 @@ THandled TTicketReader::Matched(TTicketState& t, const TVariousFieldItem& sent, 
     const int iCurrent = sent.IntValue;
     Logger().Debug("{}текущий статус документа = {}", kLog, iCurrent);
     int iStatus = iCurrent + t.Result;
-    if ((bWaybillAct || t.XmlDocType == "WAYBILL") && t.Result == 1 && (iCurrent == 2 || iCurrent == 3))
+    if ((bWaybillAct || t.XmlDocType == "WAYBILL") && t.Result == 1 &&
+        (iCurrent == 2 || iCurrent == 3))
         iStatus = 3;
-    if (OneOf(t.XmlDocType, {"ACTWRITEOFF", "ACTWRITEOFF_V2", "ACTWRITEOFFSHOP_V2", "ACTWRITEOFF_V3"}) &&
+    if (OneOf(t.XmlDocType,
+              {"ACTWRITEOFF", "ACTWRITEOFF_V2", "ACTWRITEOFFSHOP_V2", "ACTWRITEOFF_V3"}) &&
         t.Result == -1)
         iStatus = -1;
     if (t.XmlDocType == "REQUESTREPEALAWO") iStatus = t.Result == -1 ? -1 : 7;

@@ -51,8 +51,8 @@ TVariant ChildValue(const TXmlNode& parent, const std::string& sName, size_t iMa
 
 const std::vector<TWayBillReader::TTransportField>& TWayBillReader::TransportFields() {
     static const std::vector<TTransportField> fields = {
-        {"TRAN_COMPANY", 150}, {"TRAN_CAR", 50},          {"TRAN_TRAILER", 50},
-        {"TRAN_CUSTOMER", 150}, {"TRAN_DRIVER", 50},      {"TRAN_LOADPOINT", 1000},
+        {"TRAN_COMPANY", 150},      {"TRAN_CAR", 50},      {"TRAN_TRAILER", 50},
+        {"TRAN_CUSTOMER", 150},     {"TRAN_DRIVER", 50},   {"TRAN_LOADPOINT", 1000},
         {"TRAN_UNLOADPOINT", 1000}, {"TRAN_REDIRECT", 50}, {"TRAN_FORWARDER", 50},
     };
     return fields;
@@ -77,7 +77,8 @@ void TWayBillReader::Fetching(const std::string& url) {
 }
 
 void TWayBillReader::FetchFailed(const std::string& url, const EHttpProtocolException& e) {
-    Logger().Debug("TEgaisIncomingWayBillJob: Не удалось прочитать {}. Код ошибки: {}", url, e.ErrorCode());
+    Logger().Debug("TEgaisIncomingWayBillJob: Не удалось прочитать {}. Код ошибки: {}", url,
+                   e.ErrorCode());
 }
 
 TQorHttpJob::TMarkLines TWayBillReader::MarkLines() const {

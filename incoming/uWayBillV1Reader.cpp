@@ -92,13 +92,15 @@ THandled TWayBillV1Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
             if (!position.selectSingleNode("./wb:Product/pref:Capacity")) sCapacity = "10";
             const std::string sAlcCode = Text(position, "./wb:Product/pref:AlcCode");
             Logger().Debug(">> Add or update product {}", sFullName);
-            AddProduct(products, {sFullName, Text(position, "./wb:Product/pref:ShortName"),
-                                  sAlcCode, sCapacity, Text(position, "./wb:Product/pref:AlcVolume"),
-                                  Text(position, "./wb:Product/pref:ProductVCode"), producerId});
+            AddProduct(products,
+                       {sFullName, Text(position, "./wb:Product/pref:ShortName"), sAlcCode,
+                        sCapacity, Text(position, "./wb:Product/pref:AlcVolume"),
+                        Text(position, "./wb:Product/pref:ProductVCode"), producerId});
 
-            lines.push_back(LineOf(position, sAlcCode, [&](const std::string& sName, size_t iMaxChars) {
-                return Value(position, "./wb:" + sName, iMaxChars);
-            }));
+            lines.push_back(
+                LineOf(position, sAlcCode, [&](const std::string& sName, size_t iMaxChars) {
+                    return Value(position, "./wb:" + sName, iMaxChars);
+                }));
         }
         return true;
     });

@@ -82,7 +82,8 @@ THandled TWayBillV2Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
         return THandled::Kept;
     }
     TWayBillHead head;
-    head.Key = sIdentity + "/" + ChildText(header, "wb:Date") + "/" + ChildText(header, "wb:NUMBER");
+    head.Key =
+        sIdentity + "/" + ChildText(header, "wb:Date") + "/" + ChildText(header, "wb:NUMBER");
     head.DocType = ChildText(header, "wb:Type") == "WBReturnFromMe" ? 4 : 0;
     Logger().Debug("{}{}", texts.IdentityLog, head.Key);
 
@@ -117,7 +118,8 @@ THandled TWayBillV2Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
 
     std::vector<TWayBillLine> lines;
     const bool bRead = WithProducts([&](TQuery& products) {
-        for (TXmlNode position = content.firstChild(); position; position = position.nextSibling()) {
+        for (TXmlNode position = content.firstChild(); position;
+             position = position.nextSibling()) {
             if (position.nodeType() != ntElement) continue;
             Job().CheckForAbort();
             TXmlNode product = GetChildNode(position, "wb:Product");
@@ -181,7 +183,8 @@ void TWayBillV2Reader::StoreInforms(TDbTransaction& tx, const TXmlNode& position
         if (item.nodeType() != ntElement) continue;
         TXmlNode f2RegId = GetChildNode(item, "pref:F2RegId");
         if (!f2RegId) throw EQorJobException("Не найден тег pref:F2RegId");
-        const TVariant formB = StoreInform(tx, "B", Utf8Left(f2RegId.text(), 50), shipper, sAlcCode);
+        const TVariant formB =
+            StoreInform(tx, "B", Utf8Left(f2RegId.text(), 50), shipper, sAlcCode);
         LinkInform(tx, false, formB, lineId);  // the last one stays
     }
 }

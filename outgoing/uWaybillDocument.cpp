@@ -278,7 +278,8 @@ void TWayBillBody::Position(TXmlNode content, const TQuery& line) {
     const std::string sPositionId = XmlText(line, "POSITION_ID");
     const bool bDebug = Logger().IsDebugEnabled();  // per-line texts are built only when logged
     if (bDebug)
-        Logger().Debug("TEgaisDocBuilder: Накладная с ID={}: добавим позицию №{}", FDocId, sPositionId);
+        Logger().Debug("TEgaisDocBuilder: Накладная с ID={}: добавим позицию №{}", FDocId,
+                       sPositionId);
     TXmlNode position = F.Element(content, "wb:Position");
     F.Text(position, "wb:Identity", sPositionId);
 
@@ -315,13 +316,16 @@ void TWayBillBody::Position(TXmlNode content, const TQuery& line) {
     Certificates(position, line, sPositionId);
 
     if (bDebug)
-        Logger().Debug("TEgaisDocBuilder: Накладная с ID={}, позиция №{}: Количество={}", FDocId, sPositionId, sQuantity);
+        Logger().Debug("TEgaisDocBuilder: Накладная с ID={}, позиция №{}: Количество={}", FDocId,
+                       sPositionId, sQuantity);
 }
 
 void TWayBillBody::Certificates(TXmlNode position, const TQuery& line,
                                 const std::string& sPositionId) {
     if (Logger().IsDebugEnabled())
-        Logger().Debug("TEgaisDocBuilder: Накладная с ID={}, позиция №{}: Запросим справки по формам 1 и 2", FDocId, sPositionId);
+        Logger().Debug(
+            "TEgaisDocBuilder: Накладная с ID={}, позиция №{}: Запросим справки по формам 1 и 2",
+            FDocId, sPositionId);
     const TVariant lineId = line.FieldByName("ID").AsInt64();
     TQuery& informs = F.Db().Run(cSqlWayBillInforms, {{"ID", lineId}});
     if (informs.Eof())
@@ -386,6 +390,8 @@ void BuildWayBill(TDocFrame& F, int iVersion) {
     TWayBillBody body(F, iVersion);
     body.Header(wb, head);
     head.Close();
-    Logger().Debug("TEgaisDocBuilder: Заголовок накладной ID={} успешно собран. Добавим позиции накладной.", sDocId);
+    Logger().Debug(
+        "TEgaisDocBuilder: Заголовок накладной ID={} успешно собран. Добавим позиции накладной.",
+        sDocId);
     body.Lines(wb);
 }

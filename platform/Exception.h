@@ -10,11 +10,11 @@ public:
     virtual const char* ClassName() const { return "Exception"; }
 };
 
-#define QOR_DECLARE_EXCEPTION(Name, Base)                              \
-    class Name : public Base {                                         \
-    public:                                                            \
-        using Base::Base;                                              \
-        const char* ClassName() const override { return #Name; }       \
+#define QOR_DECLARE_EXCEPTION(Name, Base)                        \
+    class Name : public Base {                                   \
+    public:                                                      \
+        using Base::Base;                                        \
+        const char* ClassName() const override { return #Name; } \
     };
 
 // An operating-system call failed; carries errno and its text.

@@ -44,11 +44,17 @@ std::filesystem::path ProgramFolder() {
     return FolderFromEnv("QOREGAIS_HOME", ec ? std::filesystem::current_path() : exe.parent_path());
 }
 
-std::string ProgramBaseName() { return "QorEgais"; }
+std::string ProgramBaseName() {
+    return "QorEgais";
+}
 
-std::filesystem::path IniFilePath() { return ProgramFolder() / (ProgramBaseName() + ".ini"); }
+std::filesystem::path IniFilePath() {
+    return ProgramFolder() / (ProgramBaseName() + ".ini");
+}
 
-std::filesystem::path RuntimeFolder() { return FolderFromEnv("QOREGAIS_RUNTIME_DIR", "/dev/shm"); }
+std::filesystem::path RuntimeFolder() {
+    return FolderFromEnv("QOREGAIS_RUNTIME_DIR", "/dev/shm");
+}
 
 uint32_t GetTickCount() {
     {
@@ -66,8 +72,12 @@ void SetTickSource(std::function<uint32_t()> source) {
     gTickSource = std::move(source);
 }
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+uint32_t CurrentThreadId() {
+    return static_cast<uint32_t>(::syscall(SYS_gettid));
+}
 
-void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace platform

@@ -23,7 +23,9 @@ std::filesystem::path RuntimeFolder();
 // Milliseconds since an arbitrary start, truncated to 32 bits. Elapsed times are
 // unsigned differences of two counts, so a wrap of the counter is harmless.
 uint32_t GetTickCount();
-inline uint32_t TicksElapsed(uint32_t from, uint32_t to) { return to - from; }
+inline uint32_t TicksElapsed(uint32_t from, uint32_t to) {
+    return to - from;
+}
 // Replaces the tick source (nullptr restores CLOCK_MONOTONIC).
 void SetTickSource(std::function<uint32_t()> source);
 

@@ -6,6 +6,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 "$root/scripts/deps.sh"
+"$root/scripts/format-check.sh"
 dir="$("$root/scripts/build.sh" "$@" | tail -n 1)"
 "$root/scripts/firebird.sh"
 

@@ -1,3 +1,5 @@
 #include "uQorMain.h"
 
-int main(int argc, char** argv) { return QorMain(argc, argv); }
+int main(int argc, char** argv) {
+    return QorMain(argc, argv);
+}

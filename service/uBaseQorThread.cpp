@@ -7,7 +7,9 @@
 std::atomic<bool> bGlobalDBConnectionError{false};
 std::atomic<TDateTime> dtGlobalDBConnectionErrorMoment{TDateTime{}};
 
-TBaseQorThread::TBaseQorThread() { Park(); }
+TBaseQorThread::TBaseQorThread() {
+    Park();
+}
 
 TBaseQorThread::~TBaseQorThread() {
     {
@@ -30,7 +32,9 @@ TBaseQorThread::~TBaseQorThread() {
     }
 }
 
-void TBaseQorThread::Start() { FThread = std::thread([this] { Execute(); }); }
+void TBaseQorThread::Start() {
+    FThread = std::thread([this] { Execute(); });
+}
 
 bool TBaseQorThread::GetStopped() const {
     std::lock_guard<std::mutex> g(FLock);

@@ -14,9 +14,13 @@ void TQorAbstractJob::Perform() {
     DoAfter();
 }
 
-void TQorAbstractJob::DoBefore() { FStartedJobTime = platform::GetTickCount(); }
+void TQorAbstractJob::DoBefore() {
+    FStartedJobTime = platform::GetTickCount();
+}
 
-void TQorAbstractJob::DoAfter() { FFinishedJobTime = platform::GetTickCount(); }
+void TQorAbstractJob::DoAfter() {
+    FFinishedJobTime = platform::GetTickCount();
+}
 
 void TQorAbstractJob::CheckForAbort() {
     uint32_t elapsed = platform::TicksElapsed(FStartedJobTime, platform::GetTickCount());

@@ -39,7 +39,8 @@ int QorMain(int argc, char** argv) {
                       << std::endl;
             return 0;
         }
-        std::cerr << "qoregais: unknown argument '" << arg << "' (see qoregais --help)" << std::endl;
+        std::cerr << "qoregais: unknown argument '" << arg << "' (see qoregais --help)"
+                  << std::endl;
         return 2;
     }
     platform::BlockStopSignals();  // before any thread exists, so that all inherit it

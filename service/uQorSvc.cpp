@@ -7,7 +7,8 @@ TQorSvc::TQorSvc(TJobTable jobTable, TScheduleJob::TSettingsLoader loadSettings)
     try {
         FChannel = CreateChannel(kStatusChannelName);
         Logger().Debug("Channel was created {}", FChannel);
-        FManager = std::make_unique<TQorThreadManager>(std::move(jobTable), std::move(loadSettings));
+        FManager =
+            std::make_unique<TQorThreadManager>(std::move(jobTable), std::move(loadSettings));
     } catch (const std::exception& e) {
         Logger().Error(ClassName(), e);
         ReleaseChannel(FChannel);

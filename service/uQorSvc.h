@@ -10,8 +10,7 @@ class TQorSvc {
 public:
     // Creates the status channel and the thread manager; on failure logs "TQorSvc" with
     // the error and re-raises.
-    explicit TQorSvc(TJobTable jobTable,
-                     TScheduleJob::TSettingsLoader loadSettings = LoadSettings);
+    explicit TQorSvc(TJobTable jobTable, TScheduleJob::TSettingsLoader loadSettings = LoadSettings);
     // Frees the manager, which stops and frees every thread; errors are logged only.
     ~TQorSvc();
     TQorSvc(const TQorSvc&) = delete;

@@ -5,15 +5,16 @@
 #include "uLogger.h"
 #include "uPlatform.h"
 
-TQorThreadManager::TQorThreadManager(TJobTable jobTable,
-                                     TScheduleJob::TSettingsLoader loadSettings)
+TQorThreadManager::TQorThreadManager(TJobTable jobTable, TScheduleJob::TSettingsLoader loadSettings)
     : FJobTable(std::move(jobTable)), FLoadSettings(std::move(loadSettings)) {
     Logger().Debug("TQorThreadManager.Create ->");
     FActive = false;
     Logger().Debug("TQorThreadManager.Create <-");
 }
 
-TQorThreadManager::~TQorThreadManager() { TerminateThreads(); }
+TQorThreadManager::~TQorThreadManager() {
+    TerminateThreads();
+}
 
 void TQorThreadManager::InitThread(TBaseQorThread* t) {
     if (t) t->SetOnReleaseThread([this](TBaseQorThread* th) { ReleaseThread(th); });

@@ -30,7 +30,8 @@ void TScheduleJob::SetLimitRunningTime() {
     try {
         int64_t ms = TVariant(*value).AsInt64();
         if (ms <= 0 || ms > int64_t(UINT32_MAX)) {
-            Logger().Error("CYCLE_TIME " + *value + " is not a valid cycle length; the cycle stays " +
+            Logger().Error("CYCLE_TIME " + *value +
+                           " is not a valid cycle length; the cycle stays " +
                            std::to_string(FLimitRunningTime) + " ms");
             return;
         }
@@ -60,7 +61,8 @@ void TScheduleJob::LoadSettingsLoop() {
             Logger().Error("Параметры работы успешно загружены....");
             return;
         } catch (const std::exception& e) {
-            Logger().Error("Не удается подключиться к базе данных и загрузить параметры работы.", e);
+            Logger().Error("Не удается подключиться к базе данных и загрузить параметры работы.",
+                           e);
             FreeDbProvider();
             CheckForAbort();
             PauseUnlessStopped(kSettingsRetryMs);

@@ -16,9 +16,9 @@ class TQorAbstractThreadManager;
 struct TJobTableRow {
     std::string TaskFlag;  // the TASK_FLAGS setting that enables it ("1")
     std::function<std::unique_ptr<TQorAbstractJob>()> Create;
-    uint32_t LimitTime;        // the job's time limit of one run, milliseconds
-    std::string FailMessage;   // logged when the start fails
-    bool CheckAbortAfter;      // the scheduler looks for a stop request after this row
+    uint32_t LimitTime;       // the job's time limit of one run, milliseconds
+    std::string FailMessage;  // logged when the start fails
+    bool CheckAbortAfter;     // the scheduler looks for a stop request after this row
 };
 using TJobTable = std::vector<TJobTableRow>;
 

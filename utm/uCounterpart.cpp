@@ -1,8 +1,7 @@
-#include "uCommon.h"
 #include "uCounterpart.h"
+#include "uCommon.h"
 
 namespace {
-
 
 TXmlNode AppendText(TXmlDocument& Xml, TXmlNode parent, const std::string& sName,
                     const std::string& sValue) {
@@ -51,12 +50,11 @@ std::string CounterpartWithoutIdMessage(const std::string& sFullName) {
     return "ClientRegID контрагента \"" + sFullName + "\" не указан.";
 }
 
-bool AddCounterpartToXml(TXmlDocument& Xml, TXmlNode RootNode,
-                         const std::string& sClientRegID, const std::string& sFullName,
-                         const std::string& sShortName, const std::string& sINN,
-                         const std::string& sKPP, const std::string& sCountryCode,
-                         const std::string& sRegionCode, const std::string& sOrgPrefix,
-                         const std::string& sDescription) {
+bool AddCounterpartToXml(TXmlDocument& Xml, TXmlNode RootNode, const std::string& sClientRegID,
+                         const std::string& sFullName, const std::string& sShortName,
+                         const std::string& sINN, const std::string& sKPP,
+                         const std::string& sCountryCode, const std::string& sRegionCode,
+                         const std::string& sOrgPrefix, const std::string& sDescription) {
     if (sClientRegID.empty()) throw Exception(CounterpartWithoutIdMessage(sFullName));
 
     TXmlNode record = RootNode.appendChild(Xml.createElement("oref:" + sOrgPrefix));
@@ -68,8 +66,8 @@ bool AddCounterpartToXml(TXmlDocument& Xml, TXmlNode RootNode,
 
     // Foreign counterparties carry no Russian region; "00" means none.
     const std::string sRegionTrimmed = Trim(sRegionCode);
-    const bool bRegion = !sRegionTrimmed.empty() && sRegionTrimmed != "00" &&
-                         sOrgPrefix != "FO" && sOrgPrefix != "TS";
+    const bool bRegion = !sRegionTrimmed.empty() && sRegionTrimmed != "00" && sOrgPrefix != "FO" &&
+                         sOrgPrefix != "TS";
     if (!sCountryCode.empty() || !sRegionCode.empty() || !sDescription.empty()) {
         TXmlNode address = record.appendChild(Xml.createElement("oref:address"));
         if (!sCountryCode.empty()) AppendText(Xml, address, "oref:Country", sCountryCode);

@@ -19,7 +19,7 @@ TXmlNode GetCounterpartType(const TXmlNode& RootNode, std::string& sTypePrefix);
 // (City to Litera) is the version-1 documents' own; FsrarId is stored when known.
 struct TCounterpartRecord {
     std::string ClientRegId, FullName, ShortName, Country, RegionCode, Descr;
-    TVariant Inn, Kpp;      // null when absent
+    TVariant Inn, Kpp;       // null when absent
     std::string TypePrefix;  // "UL", "FL", "TS", "FO"; "" when none was found
     std::string City, Street, House, Index, Building, Litera, FsrarId;
 };
@@ -31,12 +31,11 @@ bool LoadCounterPart(const TXmlNode& RootNode, TCounterpartRecord& r);
 // Appends a record of kind sOrgPrefix as the last child of RootNode. An empty
 // sClientRegID raises Exception "ClientRegID контрагента \"<full name>\" не указан."
 // and appends nothing.
-bool AddCounterpartToXml(TXmlDocument& Xml, TXmlNode RootNode,
-                         const std::string& sClientRegID, const std::string& sFullName,
-                         const std::string& sShortName, const std::string& sINN,
-                         const std::string& sKPP, const std::string& sCountryCode,
-                         const std::string& sRegionCode, const std::string& sOrgPrefix,
-                         const std::string& sDescription);
+bool AddCounterpartToXml(TXmlDocument& Xml, TXmlNode RootNode, const std::string& sClientRegID,
+                         const std::string& sFullName, const std::string& sShortName,
+                         const std::string& sINN, const std::string& sKPP,
+                         const std::string& sCountryCode, const std::string& sRegionCode,
+                         const std::string& sOrgPrefix, const std::string& sDescription);
 
 // The message AddCounterpartToXml raises for a record without participant id.
 std::string CounterpartWithoutIdMessage(const std::string& sFullName);

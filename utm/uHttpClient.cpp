@@ -55,7 +55,9 @@ struct THttpClient::Request {
     }
 };
 
-THttpClient::THttpClient() { GlobalInit(); }
+THttpClient::THttpClient() {
+    GlobalInit();
+}
 
 THttpClient::~THttpClient() = default;
 
@@ -71,7 +73,8 @@ void SetOpt(CURL* h, CURLoption option, T value) {
 }
 
 void CheckMime(CURLcode rc) {
-    if (rc != CURLE_OK) throw EHttpConnectionError(std::string("curl_mime: ") + curl_easy_strerror(rc));
+    if (rc != CURLE_OK)
+        throw EHttpConnectionError(std::string("curl_mime: ") + curl_easy_strerror(rc));
 }
 
 }  // namespace
@@ -158,8 +161,7 @@ std::string THttpClient::Perform(Request& r) {
                 break;
             }
         }
-        if (FReadTimeout &&
-            Clock::now() - r.LastData > std::chrono::milliseconds(FReadTimeout)) {
+        if (FReadTimeout && Clock::now() - r.LastData > std::chrono::milliseconds(FReadTimeout)) {
             failure = "Read timed out.";
             break;
         }

@@ -53,9 +53,13 @@ TIncomingList TIncomingList::Read(TDateTime& lastLook, const std::string& unread
     return TIncomingList(LoadXmlFrom(buffer->Data()));
 }
 
-TOnError TIncomingReader::OnError(const std::exception&) const { return TOnError::SkipDocument; }
+TOnError TIncomingReader::OnError(const std::exception&) const {
+    return TOnError::SkipDocument;
+}
 
-bool TIncomingReader::Takes(const std::string&) { return true; }
+bool TIncomingReader::Takes(const std::string&) {
+    return true;
+}
 
 void TIncomingReader::Recorded(const std::string&) {}
 
@@ -69,14 +73,16 @@ TQorHttpJob::TMarkLines TIncomingReader::MarkLines() const {
 
 std::vector<TXmlNode> TIncomingReader::Addresses(const TIncomingList& list) const {
     const TIncomingSelection selection = Selection();
-    TXmlNodeList nodes = list.Xml().selectNodes(KindSelection(selection.Kinds, selection.WithAttribute));
+    TXmlNodeList nodes =
+        list.Xml().selectNodes(KindSelection(selection.Kinds, selection.WithAttribute));
     if (nodes.length() == 0 && !selection.OrElseKinds.empty())
         nodes = list.Xml().selectNodes(KindSelection(selection.OrElseKinds));
     std::vector<TXmlNode> entries(nodes.begin(), nodes.end());
     if (selection.ByNumber) {
         std::vector<std::pair<int64_t, TXmlNode>> numbered;
         numbered.reserve(entries.size());
-        for (const TXmlNode& entry : entries) numbered.emplace_back(IncomingUrlNumber(entry.text()), entry);
+        for (const TXmlNode& entry : entries)
+            numbered.emplace_back(IncomingUrlNumber(entry.text()), entry);
         std::stable_sort(numbered.begin(), numbered.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         for (size_t i = 0; i < entries.size(); ++i) entries[i] = numbered[i].second;

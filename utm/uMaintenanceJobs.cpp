@@ -153,7 +153,8 @@ void TEgaisGarbageRemoverJob::DoJob() {
     {
         auto fsrarId = GetSettingProperty("FSRAR_ID");
         TQueryPtr q = NewQuery(TTxMode::Short);
-        q->Run(kLinksSql, {{"DATE", Now()}, {"FSRAR_ID", fsrarId ? TVariant(*fsrarId) : TVariant::Null()}});
+        q->Run(kLinksSql,
+               {{"DATE", Now()}, {"FSRAR_ID", fsrarId ? TVariant(*fsrarId) : TVariant::Null()}});
         Logger().Debug("TEgaisGarbageRemoverJob.DoJob: Список ссылок для удаления получен.");
         for (; !q->Eof(); q->Next()) rows.push_back({q->FieldByName("ID"), q->Text("UTM_LINK")});
     }

@@ -45,9 +45,11 @@ int64_t RunMarkForDelete(TQuery& q, const std::string& sUrl) {
 
 int64_t LoggedMark(TQuery& q, const std::string& sUrl, TQorHttpJob::TMarkLines lines) {
     const bool bOwn = lines == TQorHttpJob::TMarkLines::OwnTransaction;
-    Logger().Debug("{}{})", (bOwn ? "TQorHttpJob.MarkForDelete(" : "TQorHttpJob.MarkForDelete2("), sUrl);
+    Logger().Debug("{}{})", (bOwn ? "TQorHttpJob.MarkForDelete(" : "TQorHttpJob.MarkForDelete2("),
+                   sUrl);
     const int64_t id = RunMarkForDelete(q, sUrl);
-    Logger().Debug("{}{}", (bOwn ? "TQorHttpJob.MarkForDelete: Utm_link id = " : "Utm_link id: "), id);
+    Logger().Debug("{}{}", (bOwn ? "TQorHttpJob.MarkForDelete: Utm_link id = " : "Utm_link id: "),
+                   id);
     return id;
 }
 

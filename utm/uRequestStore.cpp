@@ -38,7 +38,8 @@ void WriteReply(TDbTransaction& tx, const TReply& reply) {
 }
 
 void CompleteRequest(TDbTransaction& tx, int64_t requestId) {
-    tx.Run(kCompleteRequestSql, {{"SEND_TIME", TVariant()}, {"COMPLETE_FLAG", 1}, {"ID", requestId}});
+    tx.Run(kCompleteRequestSql,
+           {{"SEND_TIME", TVariant()}, {"COMPLETE_FLAG", 1}, {"ID", requestId}});
 }
 
 TVariant UpdateDocHead(TDbTransaction& tx, const TDocHeadUpdate& u) {

@@ -429,10 +429,13 @@ TEST_F(DbEmbedded, TransactionStatementsArePreparedOnceAndKeepTheirRows) {
     rows.Next();
     EXPECT_EQ(std::optional<int64_t>(2), rows.Int64("ID"));
     EXPECT_EQ("", rows.Text("NAME")) << "null reads as empty text";
-    EXPECT_TRUE(tx.Run("SELECT CAST(NULL AS INTEGER) AS N, CAST(NULL AS DATE) AS D FROM RDB$DATABASE")
-                    .Int64("N") == std::nullopt);
-    EXPECT_EQ(std::nullopt, tx.Statement("SELECT CAST(NULL AS INTEGER) AS N, CAST(NULL AS DATE) AS D "
-                                         "FROM RDB$DATABASE").Date("D"));
+    EXPECT_TRUE(
+        tx.Run("SELECT CAST(NULL AS INTEGER) AS N, CAST(NULL AS DATE) AS D FROM RDB$DATABASE")
+            .Int64("N") == std::nullopt);
+    EXPECT_EQ(std::nullopt,
+              tx.Statement("SELECT CAST(NULL AS INTEGER) AS N, CAST(NULL AS DATE) AS D "
+                           "FROM RDB$DATABASE")
+                  .Date("D"));
     EXPECT_NEAR(EncodeDateTime({2024, 2, 29}).Value,
                 tx.Run("SELECT DATE '2024-02-29' AS D FROM RDB$DATABASE").Date("D")->Value, 1e-9);
 }

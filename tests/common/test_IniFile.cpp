@@ -58,7 +58,9 @@ TEST(IniFile, FallsBackToWindows1251) {
 TEST(IniFile, AByteWindows1251LacksIsDropped) {
     TempDir dir;
     const std::pair<std::string, std::string> cases[] = {
-        {"A\x98" "B", "AB"},
+        {"A\x98"
+         "B",
+         "AB"},
         {"\x98", ""},
         {"\xC7\xED\x98", "Зн"},
         {"\x98\x98\x98 \xE5", "е"},

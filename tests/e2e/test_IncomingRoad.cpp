@@ -28,7 +28,8 @@ SET GENERATOR GEN_RG_EGAIS_DOC_TABLE_ID TO 1000;
 // local server, the UTM runs in the test's own process.
 class IncomingRoad : public ::testing::Test {
 protected:
-    IncomingRoad() : Db(qortest::FbLocation::Server, std::string(qortest::kWaybillBaseSql) + kGenerators) {}
+    IncomingRoad()
+        : Db(qortest::FbLocation::Server, std::string(qortest::kWaybillBaseSql) + kGenerators) {}
 
     qortest::ProviderDb Db;
     qortest::EmulatedUtm Utm;
@@ -58,37 +59,52 @@ TEST_F(IncomingRoad, TicketsMoveTheSentWaybillOnAndSuppliersWaybillsArriveAndAre
         waybill.replace(at, 12, qortest::kOurFsrarId);  // addressed to us
     const std::string incomingUrl = Utm.PlaceIncoming("WayBill_v4", waybill);
 
-    qortest::ProgramHome home(Db.Params(),
-                              {"RefreshJobEnabled", "OutGoingWayBillJobEnabled",
-                               "IncomingWayBillJobEnabled", "TicketJobEnabled",
-                               "GarbageRemoverJobEnabled"},
-                              Utm.Settings());
+    qortest::ProgramHome home(
+        Db.Params(),
+        {"RefreshJobEnabled", "OutGoingWayBillJobEnabled", "IncomingWayBillJobEnabled",
+         "TicketJobEnabled", "GarbageRemoverJobEnabled"},
+        Utm.Settings());
     auto svc = home.Start();
 
-    ASSERT_TRUE(WaitUntil([&] { return !Utm.Posted().empty(); }, 30s)) << qortest::ReadFile(home.Log());
+    ASSERT_TRUE(WaitUntil([&] { return !Utm.Posted().empty(); }, 30s))
+        << qortest::ReadFile(home.Log());
     const std::string transportId = Utm.Posted()[0].TransportId;
-    ASSERT_TRUE(WaitUntil([&] { return Value("SELECT STATUS FROM RG_EGAIS_DOC_HEAD WHERE ID = 1") ==
-                                   TVariant(int64_t(1)); },
-                      30s));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return Value("SELECT STATUS FROM RG_EGAIS_DOC_HEAD WHERE ID = 1") ==
+                   TVariant(int64_t(1));
+        },
+        30s));
     Utm.PlaceIncoming("Ticket", AcceptedTicket(transportId), transportId);
 
-    ASSERT_TRUE(WaitUntil([&] {
-        return !Value("SELECT RESULT_CODE FROM S_EGAIS_REPLY WHERE REQUEST_ID = 10 AND "
-                      "REPLY_TYPE = 16").IsNull();
-    }, 30s)) << qortest::ReadFile(home.Log());
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return !Value(
+                        "SELECT RESULT_CODE FROM S_EGAIS_REPLY WHERE REQUEST_ID = 10 AND "
+                        "REPLY_TYPE = 16")
+                        .IsNull();
+        },
+        30s))
+        << qortest::ReadFile(home.Log());
     EXPECT_EQ(1, Value("SELECT RESULT_CODE FROM S_EGAIS_REPLY WHERE REQUEST_ID = 10 AND "
-                       "REPLY_TYPE = 16").AsInt64());
+                       "REPLY_TYPE = 16")
+                     .AsInt64());
     EXPECT_EQ(2, Value("SELECT STATUS FROM RG_EGAIS_DOC_HEAD WHERE ID = 1").AsInt64());
-    EXPECT_EQ("TTN-0099000001", Value("SELECT WB_REG_ID FROM RG_EGAIS_DOC_HEAD WHERE ID = 1").AsString());
+    EXPECT_EQ("TTN-0099000001",
+              Value("SELECT WB_REG_ID FROM RG_EGAIS_DOC_HEAD WHERE ID = 1").AsString());
 
     // The supplier's waybill is stored whole, then both documents leave the UTM.
-    ASSERT_TRUE(WaitUntil([&] {
-        return !Value("SELECT ID FROM RG_EGAIS_DOC_HEAD WHERE UTM_LINK = :LINK",
-                      {{"LINK", incomingUrl}})
-                    .IsNull();
-    }, 30s)) << qortest::ReadFile(home.Log());
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return !Value("SELECT ID FROM RG_EGAIS_DOC_HEAD WHERE UTM_LINK = :LINK",
+                          {{"LINK", incomingUrl}})
+                        .IsNull();
+        },
+        30s))
+        << qortest::ReadFile(home.Log());
     EXPECT_EQ(3, Value("SELECT COUNT(*) FROM RG_EGAIS_DOC_TABLE t JOIN RG_EGAIS_DOC_HEAD h ON "
-                       "h.ID = t.EGAIS_DOC_HEAD_ID WHERE h.PROTOCOL_VERSION = 4").AsInt64());
+                       "h.ID = t.EGAIS_DOC_HEAD_ID WHERE h.PROTOCOL_VERSION = 4")
+                     .AsInt64());
     EXPECT_EQ(6, Value("SELECT COUNT(*) FROM RG_EGAIS_DOC_MARKS").AsInt64());
     ASSERT_TRUE(WaitUntil([&] { return Utm.IncomingUrls().empty(); }, 30s))
         << qortest::ReadFile(home.Log());

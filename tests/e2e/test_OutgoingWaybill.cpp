@@ -56,15 +56,15 @@ TEST_F(OutgoingWaybill, TheBackOfficesWaybillIsSentArchivedAndClosed) {
     EXPECT_EQ(posted[0].TransportId,
               Value("SELECT URL_REPLY_ID FROM RG_EGAIS_DOC_HEAD WHERE ID = 1").AsString());
     EXPECT_EQ(1, Value("SELECT RESULT_CODE FROM S_EGAIS_REPLY WHERE REQUEST_ID = 10 AND "
-                       "REPLY_TYPE = 6").AsInt64());
+                       "REPLY_TYPE = 6")
+                     .AsInt64());
 
     // The archive holds the sent document under opt/in of the day folder.
     auto day = DecodeDateTime(Now());
     char folder[32];
     std::snprintf(folder, sizeof folder, "%04d/%02d/%02d/opt/in", day.Year, day.Month, day.Day);
-    auto archived = home.Path() / folder / ("Waybill_v4_" + posted[0].Url.substr(
-                                                               posted[0].Url.rfind('/') + 1) +
-                                            ".xml");
+    auto archived = home.Path() / folder /
+                    ("Waybill_v4_" + posted[0].Url.substr(posted[0].Url.rfind('/') + 1) + ".xml");
     ASSERT_TRUE(std::filesystem::exists(archived)) << archived;
     EXPECT_EQ(LoadXmlFrom(posted[0].Body).xml(), LoadXmlFrom(qortest::ReadFile(archived)).xml());
 
@@ -97,7 +97,8 @@ TEST_F(OutgoingWaybill, TwoInstancesOnOneDatabasePostEveryRequestExactlyOnce_Ser
     }
     EXPECT_EQ(size_t(n), numbers.size());
     EXPECT_EQ(n, Value("SELECT COUNT(*) FROM S_EGAIS_REPLY WHERE REPLY_TYPE = 6 AND "
-                       "RESULT_CODE = 1").AsInt64());
+                       "RESULT_CODE = 1")
+                     .AsInt64());
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 #include <signal.h>
 
 #include "FbTestDb.h"
-#include "ProgramHome.h"
 #include "Process.h"
+#include "ProgramHome.h"
 #include "TcpRelay.h"
 #include "TestSupport.h"
 

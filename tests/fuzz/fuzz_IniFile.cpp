@@ -13,8 +13,8 @@
 
 namespace {
 std::filesystem::path FuzzFile() {
-    static const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("qor-fuzz-ini-" + std::to_string(getpid()) + ".ini");
+    static const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                              ("qor-fuzz-ini-" + std::to_string(getpid()) + ".ini");
     return path;
 }
 }  // namespace

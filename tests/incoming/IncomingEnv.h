@@ -16,10 +16,10 @@ protected:
     void Fresh() {
         Utm.Reset();
         InitUTMBuffer();
-        for (const char* table : {"S_EGAIS_UTM_LINKS", "S_P_RMK_SHORT_MESSAGES",
-                                  "RG_EGAIS_DOC_MARKS", "RG_EGAIS_DOC_TABLE", "RG_EGAIS_DOC_HEAD",
-                                  "S_EGAIS_INFORMS", "S_EGAIS_PRODUCT", "S_EGAIS_COUNTERPART",
-                                  "S_EGAIS_REPLY", "S_EGAIS_REQUEST"})
+        for (const char* table :
+             {"S_EGAIS_UTM_LINKS", "S_P_RMK_SHORT_MESSAGES", "RG_EGAIS_DOC_MARKS",
+              "RG_EGAIS_DOC_TABLE", "RG_EGAIS_DOC_HEAD", "S_EGAIS_INFORMS", "S_EGAIS_PRODUCT",
+              "S_EGAIS_COUNTERPART", "S_EGAIS_REPLY", "S_EGAIS_REQUEST"})
             qortest::Exec(std::string("DELETE FROM ") + table);
         ResetSkipDocs();
     }

@@ -97,7 +97,8 @@ TEST(LoadCounterPart, ReadsEveryKindOfRecord) {
             "<oref:KPP>7702</oref:KPP><oref:FullName>ООО \"Ёж\" &amp; Ко</oref:FullName>"
             "<oref:ShortName>Ёж</oref:ShortName><oref:address><oref:Country>643</oref:Country>"
             "<oref:RegionCode> 77 </oref:RegionCode><oref:description>Москва</oref:description>"
-            "</oref:address></oref:" + k + ">");
+            "</oref:address></oref:" +
+            k + ">");
         TLoaded r = Load(doc.documentElement());
         EXPECT_TRUE(r.bResult);
         EXPECT_EQ(r.Prefix, k);

@@ -27,9 +27,11 @@ std::string Ticket(const std::string& docType, const std::string& inner,
 
 std::string Operation(const std::string& name, const std::string& result,
                       const std::string& comment) {
-    return "<tc:OperationResult><tc:OperationName>" + name + "</tc:OperationName>"
-           "<tc:OperationResult>" + result + "</tc:OperationResult><tc:OperationComment>" +
-           comment + "</tc:OperationComment><tc:OperationDate>2026-12-11T10:15:00"
+    return "<tc:OperationResult><tc:OperationName>" + name +
+           "</tc:OperationName>"
+           "<tc:OperationResult>" +
+           result + "</tc:OperationResult><tc:OperationComment>" + comment +
+           "</tc:OperationComment><tc:OperationDate>2026-12-11T10:15:00"
            "</tc:OperationDate></tc:OperationResult>";
 }
 
@@ -40,9 +42,10 @@ std::string Repeat(const std::string& s, int n) {
 }
 
 std::string Receipt(const std::string& conclusion, const std::string& comments) {
-    return "<tc:Result><tc:Conclusion>" + conclusion + "</tc:Conclusion><tc:ConclusionDate>"
-           "2026-12-11T10:14:00</tc:ConclusionDate><tc:Comments>" + comments +
-           "</tc:Comments></tc:Result>";
+    return "<tc:Result><tc:Conclusion>" + conclusion +
+           "</tc:Conclusion><tc:ConclusionDate>"
+           "2026-12-11T10:14:00</tc:ConclusionDate><tc:Comments>" +
+           comments + "</tc:Comments></tc:Result>";
 }
 
 class IncomingTicket : public IncomingEnv {
@@ -56,21 +59,24 @@ protected:
     // A sent document (header 1, UTM_DOC_TYPE docType) with its sending request 10.
     static void Sent(int status, int docType = 1, const char* replyId = kReplyId,
                      int requestType = 6) {
-        Exec("INSERT INTO RG_EGAIS_DOC_HEAD (ID, STATUS, UTM_DOC_TYPE, URL_REPLY_ID, WB_REG_ID) "
-             "VALUES (1, :STATUS, :DOC_TYPE, :REPLY_ID, NULL)",
-             {{"STATUS", status},
-              {"DOC_TYPE", docType},
-              {"REPLY_ID", replyId ? TVariant(replyId) : TVariant()}});
-        Exec("INSERT INTO S_EGAIS_REQUEST (ID, EGAIS_DOC_ID, REQUEST_TYPE, COMPLETE_FLAG) VALUES "
-             "(10, 1, :REQUEST_TYPE, 1)",
-             {{"REQUEST_TYPE", requestType}});
+        Exec(
+            "INSERT INTO RG_EGAIS_DOC_HEAD (ID, STATUS, UTM_DOC_TYPE, URL_REPLY_ID, WB_REG_ID) "
+            "VALUES (1, :STATUS, :DOC_TYPE, :REPLY_ID, NULL)",
+            {{"STATUS", status},
+             {"DOC_TYPE", docType},
+             {"REPLY_ID", replyId ? TVariant(replyId) : TVariant()}});
+        Exec(
+            "INSERT INTO S_EGAIS_REQUEST (ID, EGAIS_DOC_ID, REQUEST_TYPE, COMPLETE_FLAG) VALUES "
+            "(10, 1, :REQUEST_TYPE, 1)",
+            {{"REQUEST_TYPE", requestType}});
     }
     static std::string Header() {
         return Rows("SELECT STATUS, WB_REG_ID, URL_REPLY_ID FROM RG_EGAIS_DOC_HEAD WHERE ID = 1");
     }
     static std::string Replies() {
-        return Rows("SELECT REPLY_TYPE, REQUEST_ID, RESULT_CODE, ERROR_DESCRIPTION FROM "
-                    "S_EGAIS_REPLY ORDER BY ID");
+        return Rows(
+            "SELECT REPLY_TYPE, REQUEST_ID, RESULT_CODE, ERROR_DESCRIPTION FROM "
+            "S_EGAIS_REPLY ORDER BY ID");
     }
 };
 
@@ -85,8 +91,8 @@ struct MatchedCase {
 TEST_F(IncomingTicket, ATicketMatchedByItsReplyIdMovesTheStatusOnAndWritesTheReply) {
     const MatchedCase cases[] = {
         {"accepted waybill v4", 1, "WAYBILL_V4",
-         Operation("Confirm", "Accepted", "Накладная зарегистрирована"),
-         "2|TTN-0042424242|\n", "16|10|1|Накладная зарегистрирована\n", true},
+         Operation("Confirm", "Accepted", "Накладная зарегистрирована"), "2|TTN-0042424242|\n",
+         "16|10|1|Накладная зарегистрирована\n", true},
         {"rejected waybill v4", 1, "WAYBILL_V4",
          Operation("Confirm", "Rejected", "Ошибка в документе: неверный ИНН"),
          "0|TTN-0042424242|\n", "16|10|-1|Ошибка в документе: неверный ИНН\n", true},
@@ -95,8 +101,8 @@ TEST_F(IncomingTicket, ATicketMatchedByItsReplyIdMovesTheStatusOnAndWritesTheRep
         {"waybill v2 at status 3 goes on to 4", 3, "WAYBILL_V2",
          Operation("Confirm", "Accepted", "ok"), "4|TTN-0042424242|\n", "16|10|1|ok\n", true},
         {"receipt by the EGAIS server changes nothing", 1, "WAYBILL_V4",
-         Receipt("Accepted", "Документ успешно принят."),
-         "1|-|" + std::string(kReplyId) + "\n", "", true},
+         Receipt("Accepted", "Документ успешно принят."), "1|-|" + std::string(kReplyId) + "\n", "",
+         true},
         {"a long comment keeps its first and last 256 characters", 1, "WAYBILL_V4",
          Operation("Confirm", "Rejected", Repeat("a", 300) + Repeat("я", 300)),
          "0|TTN-0042424242|\n", "16|10|-1|" + Repeat("a", 256) + Repeat("я", 256) + "\n", true},
@@ -167,11 +173,11 @@ TEST_F(IncomingTicket, ARepeatedTicketWithIgnoreDoubleSendTicketLeavesTheStatusA
         Fresh();
         SetSettingProperty("IgnoreDoubleSendTicket", c.Setting);
         Sent(2, 0);
-        Utm.PlaceIncoming("Ticket",
-                          Ticket("WAYBILLACT_V4",
-                                 Operation("Confirm", "Rejected",
-                                           "Для данной накладной уже высылался акт")),
-                          kReplyId);
+        Utm.PlaceIncoming(
+            "Ticket",
+            Ticket("WAYBILLACT_V4",
+                   Operation("Confirm", "Rejected", "Для данной накладной уже высылался акт")),
+            kReplyId);
         Run();
         EXPECT_EQ(c.Header, Header());
         EXPECT_EQ(c.Replies, Replies());

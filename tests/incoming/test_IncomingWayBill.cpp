@@ -16,7 +16,8 @@ using qortest::Value;
 
 // The head, its lines with their registrations, and the marks of the last stored waybill.
 constexpr const char* kHeadSql =
-    "SELECT h.UTM_DOC_ID, h.UTM_DOC_TYPE, h.DOC_NUMBER, CAST(CAST(h.DOC_DATE AS DATE) AS VARCHAR(10)), CAST(h.SHIPPING_DATE AS VARCHAR(10)), "
+    "SELECT h.UTM_DOC_ID, h.UTM_DOC_TYPE, h.DOC_NUMBER, CAST(CAST(h.DOC_DATE AS DATE) AS "
+    "VARCHAR(10)), CAST(h.SHIPPING_DATE AS VARCHAR(10)), "
     "h.STATUS, h.QOR_STATE, h.ACT_STATUS, h.PROTOCOL_VERSION, h.FSRAR_ID, s.CLIENTREG_ID, "
     "c.CLIENTREG_ID, h.SUPPLIER, h.TRAN_TYPE, h.TRAN_COMPANY, h.TRAN_CAR, h.UNIT_TYPE, h.BASE, "
     "h.NOTE FROM RG_EGAIS_DOC_HEAD h LEFT JOIN S_EGAIS_COUNTERPART s ON s.ID = h.SHIPPER "
@@ -52,8 +53,8 @@ protected:
     }
     int Gets(const std::string& url) const {
         auto requests = Utm.Requests();
-        return int(std::count(requests.begin(), requests.end(),
-                              "GET " + url.substr(url.find("/opt/"))));
+        return int(
+            std::count(requests.begin(), requests.end(), "GET " + url.substr(url.find("/opt/"))));
     }
 };
 
@@ -71,7 +72,8 @@ TEST_F(IncomingWayBill, StoresEveryVersionWithItsLinesRegistrationsAndMarks) {
          "доставка»|ГАЗель А123ВС77|-|Договор поставки № 17 от 01.02.2026|Поставка к Новому году\n",
          "1|0150320000001193421|4.0000|1234.57|-|П-2026-11|A:FA-000000041111111|B:FB-"
          "000000041111111|4\n"
-         "2|0300000000000000042|30.5000|95.50|КЕГ-30|-|A:FA-000000042222222|B:FB-000000042222222|0\n"
+         "2|0300000000000000042|30.5000|95.50|КЕГ-30|-|A:FA-000000042222222|B:FB-000000042222222|"
+         "0\n"
          "3|0150320000001193433|2.0000|1500.00|-|-|A:FA-000000043333333|B:FB-000000043333333|2\n",
          "1|BOX-000001|" + kMarkA + "VJQ\n1|BOX-000001|" + kMarkA + "VJR\n1|BOX-000002|" + kMarkA +
              "VJS\n1|BOX-000002|" + kMarkA + "VJT\n3|BOX-000003|" + kMark150 + "1\n3|box-1|" +
@@ -160,12 +162,14 @@ TEST_F(IncomingWayBill, AWaybillForAnotherParticipantIsRefusedOnceAndSkippedFrom
     EXPECT_EQ(0, Count("RG_EGAIS_DOC_HEAD"));
     EXPECT_EQ(0, Count("RG_EGAIS_DOC_TABLE"));
     EXPECT_TRUE(RecordedLinks().empty());
-    EXPECT_EQ("QOR-service|BackOffice|Настройки программы КОР не соответствуют УТМ.\r\nДо "
-              "устранения несоответствия прием ТТН ЕГАИС невозможен.|0\n",
-              Rows("SELECT SENDER, RECEIVER, SHORT_MESSAGE, MESSAGE_STATE FROM "
-                   "S_P_RMK_SHORT_MESSAGES"));
+    EXPECT_EQ(
+        "QOR-service|BackOffice|Настройки программы КОР не соответствуют УТМ.\r\nДо "
+        "устранения несоответствия прием ТТН ЕГАИС невозможен.|0\n",
+        Rows("SELECT SENDER, RECEIVER, SHORT_MESSAGE, MESSAGE_STATE FROM "
+             "S_P_RMK_SHORT_MESSAGES"));
     EXPECT_TRUE(SkipDocsContains(url));
-    EXPECT_NE(std::string::npos, Log().find("TEgaisIncomingWayBillJob: FSRAR ID ТТН: 010000000001"));
+    EXPECT_NE(std::string::npos,
+              Log().find("TEgaisIncomingWayBillJob: FSRAR ID ТТН: 010000000001"));
 
     Run();  // not fetched again, no second message, and it stays in the UTM
     EXPECT_EQ(1, Gets(url));
@@ -232,11 +236,14 @@ TEST_F(IncomingWayBill, ABrokenWaybillLeavesNothingStaysInTheUtmAndTheNextOneIsS
     const std::string good = Fixture("WayBill_v4.xml");
     const BadCase cases[] = {
         {"not well-formed", {{"</ns:Documents>", ""}}, "EXmlException"},
-        {"no Form B", {{"<ce:F2RegId>FB-000000043333333</ce:F2RegId>", ""}},
+        {"no Form B",
+         {{"<ce:F2RegId>FB-000000043333333</ce:F2RegId>", ""}},
          "Не найден тег ce:F2RegId"},
-        {"quantity not a number", {{"<wb:Quantity>2</wb:Quantity>", "<wb:Quantity>два</wb:Quantity>"}},
+        {"quantity not a number",
+         {{"<wb:Quantity>2</wb:Quantity>", "<wb:Quantity>два</wb:Quantity>"}},
          "EDbError"},
-        {"no header", {{"<wb:Header>", "<wb:Head>"}, {"</wb:Header>", "</wb:Head>"}},
+        {"no header",
+         {{"<wb:Header>", "<wb:Head>"}, {"</wb:Header>", "</wb:Head>"}},
          "Не удалось найти тег wb:Header"},
     };
     for (const BadCase& c : cases) {
@@ -251,7 +258,8 @@ TEST_F(IncomingWayBill, ABrokenWaybillLeavesNothingStaysInTheUtmAndTheNextOneIsS
         const size_t iLogFrom = Log().size();
         Run();
         EXPECT_NE(std::string::npos, Log().find(c.Log, iLogFrom));
-        EXPECT_EQ("ТТН-4-0002/2026-12-09/РН-000123/4\n", Rows("SELECT UTM_DOC_ID FROM RG_EGAIS_DOC_HEAD"));
+        EXPECT_EQ("ТТН-4-0002/2026-12-09/РН-000123/4\n",
+                  Rows("SELECT UTM_DOC_ID FROM RG_EGAIS_DOC_HEAD"));
         EXPECT_EQ(3, Count("RG_EGAIS_DOC_TABLE"));
         EXPECT_EQ(6, Count("RG_EGAIS_DOC_MARKS"));
         EXPECT_EQ(std::vector<std::string>{nextUrl}, RecordedLinks());
@@ -284,16 +292,19 @@ TEST_F(IncomingWayBill, StoredCounterpartsKeepWhatIsNotGivenAndProductsNeverChan
     partial.FsrarId = "0200000000";
     const int64_t second = AddCounterPart(*q, partial);
     EXPECT_EQ(first, second);
-    EXPECT_EQ("020000000002|7712345678|771201001|ООО «Погреб»|Погреб|643|77|Москва|г. Москва|0200000000\n",
-              Rows("SELECT CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, "
-                   "CITY, DESCRIPTION, FSRAR_ID FROM S_EGAIS_COUNTERPART"));
+    EXPECT_EQ(
+        "020000000002|7712345678|771201001|ООО «Погреб»|Погреб|643|77|Москва|г. "
+        "Москва|0200000000\n",
+        Rows("SELECT CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, "
+             "CITY, DESCRIPTION, FSRAR_ID FROM S_EGAIS_COUNTERPART"));
     // A name longer than its column is cut to its first 150 characters.
     TCounterpartRecord longName;
     longName.ClientRegId = "020000000009";
     longName.FullName = sLongName;
     const int64_t third = AddCounterPart(*q, longName);
     EXPECT_EQ(int64_t(150), Value("SELECT CHAR_LENGTH(FULL_NAME) FROM S_EGAIS_COUNTERPART WHERE "
-                                  "CLIENTREG_ID = '020000000009'").AsInt64());
+                                  "CLIENTREG_ID = '020000000009'")
+                                .AsInt64());
 
     const int64_t product = AddProduct(
         *q, {"Водка «Тест»", "Тест", "0000000000000000001", "0.5", "40", "  200 ", first});
@@ -322,7 +333,8 @@ TEST_F(IncomingWayBill, ALockConflictIsTriedAgainUntilTheOtherTransactionEnds) {
         std::thread holder([&] {
             SetDbParams(Db->Params());
             TQueryPtr h = NewQuery(TTxMode::Long);
-            h->SetSQL("UPDATE S_EGAIS_COUNTERPART SET CITY = 'x' WHERE CLIENTREG_ID = '020000000002'");
+            h->SetSQL(
+                "UPDATE S_EGAIS_COUNTERPART SET CITY = 'x' WHERE CLIENTREG_ID = '020000000002'");
             h->ExecQuery();
             locked.Notify();
             release.Wait(std::chrono::seconds(30));

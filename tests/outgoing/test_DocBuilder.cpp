@@ -26,7 +26,7 @@ std::string ExpectedRootLine(const std::string& sVersion, const std::string& sDe
         pos = end + 1;
         const size_t eq = decl.find('=');
         const std::string prefix = decl.substr(0, eq);
-        std::string uri = prefix == "xsi" ? kXsi
+        std::string uri = prefix == "xsi"  ? kXsi
                           : prefix == "xs" ? kXs
                           : prefix == "ns" ? EgaisNamespace("WB_DOC_SINGLE_01")
                                            : EgaisNamespace(decl.substr(eq + 1));
@@ -117,8 +117,7 @@ TEST(DocBuilderFrame, KindsWithoutBodyRaiseNamingTheKind) {
             builder.BuildDocumentFromDb(kind, 1);
             ADD_FAILURE() << "built";
         } catch (const EDocumentBuilderException& e) {
-            EXPECT_NE(std::string(e.what()).find(DocTypeName(kind)), std::string::npos)
-                << e.what();
+            EXPECT_NE(std::string(e.what()).find(DocTypeName(kind)), std::string::npos) << e.what();
         }
         EXPECT_FALSE(builder.Xml()) << "nothing half-built is kept";
     }
@@ -215,15 +214,21 @@ struct CommaDecimal : std::numpunct<char> {
 };
 
 TEST(FloatToXmlText, ShortestGeneralFormWithPointWhateverTheLocale) {
-    const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
+    const std::locale previous =
+        std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
     struct Case {
         double value;
         const char* text;
     };
     const Case cases[] = {
-        {0.5, "0.5"},         {40, "40"},           {12.34, "12.34"},
-        {0.1 + 0.2, "0.3"},   {1234567.25, "1234567.25"}, {-3.5, "-3.5"},
-        {0.001, "0.001"},     {123456789012345.0, "123456789012345"},
+        {0.5, "0.5"},
+        {40, "40"},
+        {12.34, "12.34"},
+        {0.1 + 0.2, "0.3"},
+        {1234567.25, "1234567.25"},
+        {-3.5, "-3.5"},
+        {0.001, "0.001"},
+        {123456789012345.0, "123456789012345"},
     };
     for (const Case& c : cases) EXPECT_EQ(FloatToXmlText(c.value), c.text);
     std::locale::global(previous);

@@ -48,28 +48,45 @@ TEST_F(DocumentsSchema, UpdateDocHeadWritesOnlyWhatIsPassed) {
     const Step steps[] = {
         {"SELECT * from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, :QOR_STATE, NULL, :UID, NULL, NULL, "
          "NULL, NULL, :ID, NULL, NULL, NULL, NULL)",
-         {{"STATUS", 1}, {"QOR_STATE", TVariant()}, {"UID", "uid-1"}, {"ID", 1}}, int64_t(1), 1,
+         {{"STATUS", 1}, {"QOR_STATE", TVariant()}, {"UID", "uid-1"}, {"ID", 1}},
+         int64_t(1),
+         1,
          "1|null|TTN-1|uid-1|A-1|null|note"},
         {"SELECT * from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, :QOR_STATE, NULL, :UID, NULL, NULL, "
          "NULL, NULL, :ID, NULL, NULL, NULL, NULL)",
-         {{"STATUS", TVariant()}, {"QOR_STATE", 255}, {"UID", ""}, {"ID", 1}}, int64_t(1), 1,
+         {{"STATUS", TVariant()}, {"QOR_STATE", 255}, {"UID", ""}, {"ID", 1}},
+         int64_t(1),
+         1,
          "1|255|TTN-1||A-1|null|note"},
         {"SELECT RESULT AS ID from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, NULL, NULL, NULL, "
          ":ACT_NUMBER, :ACT_STATUS, :ACT_DATE, :ACT_NOTE, NULL, NULL, :WB_REG_ID, '1,7', NULL)",
-         {{"STATUS", 4}, {"ACT_NUMBER", "A-7"}, {"ACT_STATUS", 2}, {"ACT_DATE", TVariant()},
-          {"ACT_NOTE", "Ёлки & <палки>"}, {"WB_REG_ID", "TTN-7"}},
-         int64_t(2), 2, "4|null|TTN-7|null|A-7|2|Ёлки & <палки>"},
+         {{"STATUS", 4},
+          {"ACT_NUMBER", "A-7"},
+          {"ACT_STATUS", 2},
+          {"ACT_DATE", TVariant()},
+          {"ACT_NOTE", "Ёлки & <палки>"},
+          {"WB_REG_ID", "TTN-7"}},
+         int64_t(2),
+         2,
+         "4|null|TTN-7|null|A-7|2|Ёлки & <палки>"},
         // A kind outside the list is not found: nothing changes, RESULT is null.
         {"SELECT RESULT AS ID from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, NULL, NULL, NULL, "
          "NULL, NULL, NULL, NULL, NULL, NULL, :WB_REG_ID, '1,7', NULL)",
-         {{"STATUS", 5}, {"WB_REG_ID", "TTN-0"}}, TVariant(), 3, "0|null|TTN-0|null|null|null|null"},
+         {{"STATUS", 5}, {"WB_REG_ID", "TTN-0"}},
+         TVariant(),
+         3,
+         "0|null|TTN-0|null|null|null|null"},
         {"SELECT * from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, NULL, NULL, NULL, NULL, NULL, NULL, "
          "NULL, NULL, NULL, :WB_REG_ID, :UTM_DOC_TYPE, NULL)",
-         {{"STATUS", 6}, {"WB_REG_ID", "TTN-0"}, {"UTM_DOC_TYPE", 0}}, int64_t(3), 3,
+         {{"STATUS", 6}, {"WB_REG_ID", "TTN-0"}, {"UTM_DOC_TYPE", 0}},
+         int64_t(3),
+         3,
          "6|null|TTN-0|null|null|null|null"},
         {"SELECT * from SPU_UPDATE_EGAIS_DOC_HEAD(:STATUS, NULL, :WB_REG_ID, NULL, NULL, NULL, "
          "NULL, NULL, :ID, NULL, NULL, NULL, NULL)",
-         {{"STATUS", 2}, {"WB_REG_ID", "NEW-REG"}, {"ID", 42}}, TVariant(), 1,
+         {{"STATUS", 2}, {"WB_REG_ID", "NEW-REG"}, {"ID", 42}},
+         TVariant(),
+         1,
          "1|255|TTN-1||A-1|null|note"},
     };
     for (const Step& s : steps) {
@@ -82,26 +99,38 @@ TEST_F(DocumentsSchema, UpdateDocHeadWritesOnlyWhatIsPassed) {
 }
 
 TEST_F(DocumentsSchema, ReplyIsReplacedForTheSameTypeAndRequest) {
-    TQueryPtr req = Run("INSERT INTO S_EGAIS_REQUEST (REQUEST_TYPE, EGAIS_DOC_ID) VALUES (6, 1) "
-                        "RETURNING ID, LAST_MODIFIED");
+    TQueryPtr req =
+        Run("INSERT INTO S_EGAIS_REQUEST (REQUEST_TYPE, EGAIS_DOC_ID) VALUES (6, 1) "
+            "RETURNING ID, LAST_MODIFIED");
     ASSERT_FALSE(req->FieldByName("ID").IsNull());
     EXPECT_FALSE(req->FieldByName("LAST_MODIFIED").IsNull());
     const TVariant id = req->FieldByName("ID");
     const char* const reply =
         "UPDATE OR INSERT INTO S_EGAIS_REPLY( \r\n    REPLY_TYPE, \r\n    REQUEST_ID, \r\n"
         "    RESULT_CODE, \r\n    ERROR_DESCRIPTION, \r\n    DEBUG_XML \r\n) \r\nVALUES( \r\n"
-        "    :REPLY_TYPE, \r\n    :REQUEST_ID, \r\n    :RESULT_CODE, \r\n    :ERROR_DESCRIPTION, \r\n"
+        "    :REPLY_TYPE, \r\n    :REQUEST_ID, \r\n    :RESULT_CODE, \r\n    :ERROR_DESCRIPTION, "
+        "\r\n"
         "    :DEBUG_XML \r\n) \r\nMATCHING (REPLY_TYPE, REQUEST_ID) ";
     const std::string longText = std::string(40000, 'x') + " Документ отправлен.";
-    Run(reply, {{"REPLY_TYPE", 6}, {"REQUEST_ID", id}, {"RESULT_CODE", -1},
-                {"ERROR_DESCRIPTION", "first"}, {"DEBUG_XML", TVariant()}});
-    Run(reply, {{"REPLY_TYPE", 6}, {"REQUEST_ID", id}, {"RESULT_CODE", 1},
-                {"ERROR_DESCRIPTION", longText}, {"DEBUG_XML", TVariant()}});
-    Run(reply, {{"REPLY_TYPE", 16}, {"REQUEST_ID", id}, {"RESULT_CODE", 1},
-                {"ERROR_DESCRIPTION", "ticket"}, {"DEBUG_XML", TVariant()}});
-    TQueryPtr q = Run("SELECT REPLY_TYPE, RESULT_CODE, ERROR_DESCRIPTION FROM S_EGAIS_REPLY "
-                      "WHERE REQUEST_ID = :ID ORDER BY REPLY_TYPE",
-                      {{"ID", id}});
+    Run(reply, {{"REPLY_TYPE", 6},
+                {"REQUEST_ID", id},
+                {"RESULT_CODE", -1},
+                {"ERROR_DESCRIPTION", "first"},
+                {"DEBUG_XML", TVariant()}});
+    Run(reply, {{"REPLY_TYPE", 6},
+                {"REQUEST_ID", id},
+                {"RESULT_CODE", 1},
+                {"ERROR_DESCRIPTION", longText},
+                {"DEBUG_XML", TVariant()}});
+    Run(reply, {{"REPLY_TYPE", 16},
+                {"REQUEST_ID", id},
+                {"RESULT_CODE", 1},
+                {"ERROR_DESCRIPTION", "ticket"},
+                {"DEBUG_XML", TVariant()}});
+    TQueryPtr q =
+        Run("SELECT REPLY_TYPE, RESULT_CODE, ERROR_DESCRIPTION FROM S_EGAIS_REPLY "
+            "WHERE REQUEST_ID = :ID ORDER BY REPLY_TYPE",
+            {{"ID", id}});
     ASSERT_FALSE(q->Eof());
     EXPECT_EQ(q->Field(0).AsInteger(), 6);
     EXPECT_EQ(q->Field(1).AsInteger(), 1);

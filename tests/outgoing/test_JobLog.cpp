@@ -57,7 +57,8 @@ protected:
              {"ACT_NUMBER", "А-" + sId}});
         qortest::Exec(
             "INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUCT_ID, "
-            "QUANTITY, REAL_QUANTITY, INFORM1_ID, INFORM2_ID) VALUES (:ID, :HEAD_ID, 1, 1, 6, 6, 1, 2)",
+            "QUANTITY, REAL_QUANTITY, INFORM1_ID, INFORM2_ID) VALUES (:ID, :HEAD_ID, 1, 1, 6, 6, "
+            "1, 2)",
             {{"ID", id * 10}, {"HEAD_ID", id}});
     }
 };

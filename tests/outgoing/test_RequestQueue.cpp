@@ -53,7 +53,8 @@ TEST_F(RequestQueue, SelectsTheOpenRequestsOfExactlyTheRowsTypesOldestFirst) {
 }
 
 TEST(RequestTypes, UnusedSlotsRepeatTheLastType) {
-    const TRequestTypes one{7}, two{10, 11}, five{29, 30, 31, 32, 37}, eight{1, 2, 3, 4, 5, 6, 7, 8};
+    const TRequestTypes one{7}, two{10, 11}, five{29, 30, 31, 32, 37},
+        eight{1, 2, 3, 4, 5, 6, 7, 8};
     const std::pair<const TRequestTypes*, std::vector<int>> cases[] = {
         {&one, {7, 7, 7, 7, 7, 7, 7, 7}},
         {&two, {10, 11, 11, 11, 11, 11, 11, 11}},

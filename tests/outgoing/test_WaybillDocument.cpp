@@ -138,11 +138,12 @@ TEST_F(WaybillDb, SpecialCharactersAndCyrillicSurviveAsText) {
     TXmlDocument doc = LoadXmlFrom(built.xml());  // the text as the UTM receives it
     EXPECT_EQ(TextOf(doc, "Note"), "Примечание: <срочно> & \"быстро\"");
     EXPECT_EQ(TextOf(doc, "TRAN_COMPANY"), "ООО \"Перевозчик\"");
-    TXmlNode shipper = doc.selectSingleNode("//*[local-name()='Shipper']/*/*[local-name()='FullName']");
+    TXmlNode shipper =
+        doc.selectSingleNode("//*[local-name()='Shipper']/*/*[local-name()='FullName']");
     ASSERT_TRUE(shipper);
     EXPECT_EQ(shipper.text(), "ООО \"Ромашка\" & <Сыны>");
-    TXmlNode producers = doc.selectSingleNode(
-        "(//*[local-name()='Producer'])[2]/*/*[local-name()='FullName']");
+    TXmlNode producers =
+        doc.selectSingleNode("(//*[local-name()='Producer'])[2]/*/*[local-name()='FullName']");
     ASSERT_TRUE(producers);
     EXPECT_EQ(producers.text(), "ТОО 'Алматы Спирт'");
 }
@@ -157,8 +158,9 @@ TEST_F(WaybillDb, OwnershipChangeAndTransportTypeByVersion) {
     };
     const Case cases[] = {
         {1, dtOutgoingWayBillV4, "IsChange", "413", "WBInvoiceFromMe"},
-        {2, dtOutgoingWayBillV4, "NotChange", "413", "WBReturnFromMe"},  // INNs equal after trimming
-        {3, dtOutgoingWayBillV4, "<none>", "412", "WBInvoiceFromMe"},    // consignee without INN
+        {2, dtOutgoingWayBillV4, "NotChange", "413",
+         "WBReturnFromMe"},                                            // INNs equal after trimming
+        {3, dtOutgoingWayBillV4, "<none>", "412", "WBInvoiceFromMe"},  // consignee without INN
         {4, dtOutgoingWayBillV4, "NotChange", "413", "WBInvoiceFromMe"},  // both empty
         {2, dtOutgoingWayBillV3, "<none>", "<none>", "WBReturnFromMe"},
         {1, dtOutgoingWaybillV2, "<none>", "<none>", "WBInvoiceFromMe"},

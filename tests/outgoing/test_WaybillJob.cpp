@@ -51,7 +51,8 @@ TEST_F(WaybillJob, SendsOldestFirstAndClosesEachRequestWithItsTransportId) {
     auto day = Now();
     auto parts = DecodeDateTime(day);
     char folder[32];
-    std::snprintf(folder, sizeof folder, "%04d/%02d/%02d/opt/in", parts.Year, parts.Month, parts.Day);
+    std::snprintf(folder, sizeof folder, "%04d/%02d/%02d/opt/in", parts.Year, parts.Month,
+                  parts.Day);
     int archived = 0;
     for (auto& f : std::filesystem::directory_iterator(Folders.Home() / folder)) {
         EXPECT_EQ(".xml", f.path().extension());
@@ -136,17 +137,42 @@ TEST_P(WaybillJobAnswers, CloseTheRequestAsThePostEnded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WaybillJobAnswers,
-    ::testing::Values(
-        AnswerCase{"NoTransportId", {}, "", 1, "1",
-                   "Документ отправлен, но UID отправки не получен.", "UID_IS_EMPTY"},
-        AnswerCase{"QuoteInTransportId", {}, "id'with\"quotes", 1, "1",
-                   "Документ успешно отправлен на сервер ЕГАИС. UID=id'with\"quotes", nullptr},
-        AnswerCase{"OptInUnreadable", {fmStatus, 500, {}, 1, "GET /opt/in"}, nullptr, 1, "1",
-                   "Документ отправлен, ссылка исходящего документиа не получена. UID=", nullptr},
-        AnswerCase{"HttpErrorStatus", {fmStatus, 503, {}, 1, "POST /opt/in/Waybill_v4"}, nullptr,
-                   1, "-1", "HTTP/1.1 503", nullptr},
-        AnswerCase{"DroppedConnection", {fmDrop, 500, {}, 1, "POST /opt/in/Waybill_v4"}, nullptr,
-                   0, "", "", nullptr}),
+    ::testing::Values(AnswerCase{"NoTransportId",
+                                 {},
+                                 "",
+                                 1,
+                                 "1",
+                                 "Документ отправлен, но UID отправки не получен.",
+                                 "UID_IS_EMPTY"},
+                      AnswerCase{"QuoteInTransportId",
+                                 {},
+                                 "id'with\"quotes",
+                                 1,
+                                 "1",
+                                 "Документ успешно отправлен на сервер ЕГАИС. UID=id'with\"quotes",
+                                 nullptr},
+                      AnswerCase{
+                          "OptInUnreadable",
+                          {fmStatus, 500, {}, 1, "GET /opt/in"},
+                          nullptr,
+                          1,
+                          "1",
+                          "Документ отправлен, ссылка исходящего документиа не получена. UID=",
+                          nullptr},
+                      AnswerCase{"HttpErrorStatus",
+                                 {fmStatus, 503, {}, 1, "POST /opt/in/Waybill_v4"},
+                                 nullptr,
+                                 1,
+                                 "-1",
+                                 "HTTP/1.1 503",
+                                 nullptr},
+                      AnswerCase{"DroppedConnection",
+                                 {fmDrop, 500, {}, 1, "POST /opt/in/Waybill_v4"},
+                                 nullptr,
+                                 0,
+                                 "",
+                                 "",
+                                 nullptr}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(WaybillJob, AnUnreachableUtmLeavesTheRequestOpen) {

@@ -15,8 +15,8 @@ struct JobProbe {
     std::condition_variable Changed;
     int Runs = 0;
     int Destroyed = 0;
-    int After = 0;     // DoAfter calls
-    int Released = 0;  // threads handed back to the manager
+    int After = 0;                 // DoAfter calls
+    int Released = 0;              // threads handed back to the manager
     std::vector<uint32_t> Limits;  // time limit seen at each run
 
     void Note(std::function<void()> change) {

@@ -73,9 +73,12 @@ TEST_F(Scheduler, AStartedJobIsReRunEveryCycleWithItsTimeLimit) {
     EXPECT_EQ(0, Probe.Destroyed) << "a job kind lost its thread";
     int refresh = 0, other = 0;
     for (uint32_t limit : Probe.Limits) {
-        if (limit == kRefreshJobLimitTime) ++refresh;
-        else if (limit == 990000) ++other;
-        else ADD_FAILURE() << "unexpected limit " << limit;
+        if (limit == kRefreshJobLimitTime)
+            ++refresh;
+        else if (limit == 990000)
+            ++other;
+        else
+            ADD_FAILURE() << "unexpected limit " << limit;
     }
     EXPECT_GE(refresh, 2);  // a job that raised runs again
     EXPECT_GE(other, 2);

@@ -55,8 +55,12 @@ static std::filesystem::path EnvPath(const char* name, const char* fallback) {
     return (v && *v) ? std::filesystem::path(v) : std::filesystem::path(fallback);
 }
 
-std::filesystem::path SourceDir() { return EnvPath("QOR_SOURCE_DIR", QOR_SOURCE_DIR_DEFAULT); }
-std::filesystem::path BinaryDir() { return EnvPath("QOR_BINARY_DIR", QOR_BINARY_DIR_DEFAULT); }
+std::filesystem::path SourceDir() {
+    return EnvPath("QOR_SOURCE_DIR", QOR_SOURCE_DIR_DEFAULT);
+}
+std::filesystem::path BinaryDir() {
+    return EnvPath("QOR_BINARY_DIR", QOR_BINARY_DIR_DEFAULT);
+}
 
 std::string ReadFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);

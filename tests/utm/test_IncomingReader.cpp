@@ -34,15 +34,17 @@ public:
     TIncomingSelection Selection() const override { return FSelection; }
     THandled Handle(const TIncomingDocument& doc, TDbTransaction& tx) override {
         Handled.push_back(doc.Url);
-        tx.Run("INSERT INTO S_P_RMK_SHORT_MESSAGES (SENDER, RECEIVER, SHORT_MESSAGE, "
-               "MESSAGE_STATE) VALUES ('test', 'test', :TEXT, 0)",
-               {{"TEXT", doc.Url}});
+        tx.Run(
+            "INSERT INTO S_P_RMK_SHORT_MESSAGES (SENDER, RECEIVER, SHORT_MESSAGE, "
+            "MESSAGE_STATE) VALUES ('test', 'test', :TEXT, 0)",
+            {{"TEXT", doc.Url}});
         if (Raise && doc.Url == RaiseAt) Raise();
         return doc.Url == LastAt ? THandled::Last : Result;
     }
     // Errors of the kind std::logic_error end the run; all others skip the document.
     TOnError OnError(const std::exception& e) const override {
-        return dynamic_cast<const std::logic_error*>(&e) ? TOnError::EndRun : TOnError::SkipDocument;
+        return dynamic_cast<const std::logic_error*>(&e) ? TOnError::EndRun
+                                                         : TOnError::SkipDocument;
     }
     void Recorded(const std::string& url) override { RecordedUrls.push_back(url); }
 
@@ -69,11 +71,13 @@ protected:
     }
     int Gets(const std::string& url) const {
         auto requests = Utm.Requests();
-        return int(std::count(requests.begin(), requests.end(), "GET " + url.substr(url.find("/opt/"))));
+        return int(
+            std::count(requests.begin(), requests.end(), "GET " + url.substr(url.find("/opt/"))));
     }
     static std::string Rows() {
         std::string out;
-        for (TQueryPtr q = qortest::Query("SELECT SHORT_MESSAGE FROM S_P_RMK_SHORT_MESSAGES ORDER BY ID");
+        for (TQueryPtr q =
+                 qortest::Query("SELECT SHORT_MESSAGE FROM S_P_RMK_SHORT_MESSAGES ORDER BY ID");
              !q->Eof(); q->Next())
             out += q->Field(0).AsString() + "\n";
         return out;
@@ -110,16 +114,11 @@ TEST(KindSelection, MatchesItsKindsInAnyLetterCaseAndNoOtherKind) {
         std::string Numbers;  // of the addresses selected, in list order
     };
     const Case cases[] = {
-        {{"WayBill_v4"}, "", "123"},
-        {{"WAYBILL_V4"}, "", "123"},
-        {{"WayBill"}, "", "5"},
-        {{"WayBill_v3", "WayBill"}, "", "45"},
-        {{"Ticket"}, "", "678"},
-        {{"Ticket"}, "replyId", "68"},
-        {{"WayBillTicket"}, "", "8"},
-        {{"It's\"odd"}, "", "9"},
-        {{"WayBill_v"}, "", ""},
-        {{}, "", ""},
+        {{"WayBill_v4"}, "", "123"},  {{"WAYBILL_V4"}, "", "123"},
+        {{"WayBill"}, "", "5"},       {{"WayBill_v3", "WayBill"}, "", "45"},
+        {{"Ticket"}, "", "678"},      {{"Ticket"}, "replyId", "68"},
+        {{"WayBillTicket"}, "", "8"}, {{"It's\"odd"}, "", "9"},
+        {{"WayBill_v"}, "", ""},      {{}, "", ""},
     };
     for (const Case& c : cases) {
         const std::string xpath = KindSelection(c.Kinds, c.Attribute);
@@ -200,13 +199,13 @@ TEST_F(IncomingReader, AnErrorSkipsOneDocumentOrEndsTheRunAsThePolicySays) {
         bool Skips;
     };
     const Case cases[] = {
-        {"an error the reader lets pass", "<a/>", [] { throw EQorJobException("broken one"); }, true},
+        {"an error the reader lets pass", "<a/>", [] { throw EQorJobException("broken one"); },
+         true},
         {"a document that is not XML", "<a>", {}, true},
         {"an error the reader ends the run with", "<a/>", [] { throw std::logic_error("stop"); },
          false},
         {"the job's abort", "<a/>", [] { throw EQorJobAbort("limit"); }, false},
-        {"a lost connection",
-         "<a/>",
+        {"a lost connection", "<a/>",
          [] {
              throw EDbProviderException(
                  "Unable to complete network request; error that precludes successful execution "

@@ -288,8 +288,7 @@ TEST_F(UtmEmulatorTest, ConcurrentPostsGetDistinctIds) {
 
 // The program as the whole-program tests start it.
 TEST(UtmEmulatorProgram, PrintsItsPortServesAndStopsOnSigterm) {
-    const std::string exe =
-        std::string(UTM_EMULATOR_EXE);
+    const std::string exe = std::string(UTM_EMULATOR_EXE);
     ASSERT_EQ(access(exe.c_str(), X_OK), 0) << exe;
     int out[2];
     ASSERT_EQ(pipe(out), 0);

@@ -240,8 +240,7 @@ struct TUtmEmulator::TImpl {
         return it != docs.end() && it->second.Kind == sKind ? it : docs.end();
     }
 
-    void GetDoc(TDocs& docs, const httplib::Request& req,
-                httplib::Response& res) {
+    void GetDoc(TDocs& docs, const httplib::Request& req, httplib::Response& res) {
         std::lock_guard<std::mutex> guard(Lock);
         auto it = Find(docs, req);
         if (it == docs.end()) {
@@ -251,8 +250,7 @@ struct TUtmEmulator::TImpl {
         res.set_content(it->second.Body, XML_TYPE);
     }
 
-    void DeleteDoc(TDocs& docs, const httplib::Request& req,
-                   httplib::Response& res) {
+    void DeleteDoc(TDocs& docs, const httplib::Request& req, httplib::Response& res) {
         std::lock_guard<std::mutex> guard(Lock);
         auto it = Find(docs, req);
         if (it == docs.end()) {
@@ -336,9 +334,9 @@ struct TUtmEmulator::TImpl {
         for (const auto& [n, d] : In) {
             auto it = BodyCounts.find(d.Body);
             s += "<doc kind=\"" + Escape(d.Kind) + "\" transportId=\"" + Escape(d.ReplyId) +
-                 "\" url=\"" + Escape(Url("in", d)) + "\" fileName=\"" + Escape(d.FileName) + "\" posts=\"" +
-                 std::to_string(it == BodyCounts.end() ? 0 : it->second) + "\">" + Escape(d.Body) +
-                 "</doc>";
+                 "\" url=\"" + Escape(Url("in", d)) + "\" fileName=\"" + Escape(d.FileName) +
+                 "\" posts=\"" + std::to_string(it == BodyCounts.end() ? 0 : it->second) + "\">" +
+                 Escape(d.Body) + "</doc>";
         }
         res.set_content(s + "</posted>", XML_TYPE);
     }

@@ -30,7 +30,7 @@ struct TUtmFault {
     TUtmFaultMode Mode = fmNone;
     int Status = 500;
     std::chrono::milliseconds Delay{0};
-    int Count = 1;  // how many of the next /opt requests it hits; -1: until cleared
+    int Count = 1;        // how many of the next /opt requests it hits; -1: until cleared
     std::string Request;  // only requests of this "METHOD path" ("GET /opt/in"); "": any
 };
 
