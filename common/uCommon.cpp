@@ -151,10 +151,8 @@ void LoadSettings() {
     TDbProvider& db = GetDbProvider();
     db.LockConnection();
     try {
-        TQueryPtr query = db.GetQuery(true, false);
-        if (!query) throw EDbProviderException("Unable to get query");
-        query->SetSQL("SELECT * FROM s_egais_settings");
-        query->ExecQuery();
+        TQueryPtr query = db.OpenQuery(TTxMode::Long, TTxOwner::Connection);
+        query->Run("SELECT * FROM s_egais_settings");
         while (!query->Eof()) {
             TVariant param = query->FieldByName("Param");
             if (!param.IsNull())

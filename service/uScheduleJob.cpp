@@ -103,13 +103,11 @@ void TScheduleJob::RunCycles() {
         if (!probe) {
             // Opens this thread's connection; its transaction is ended at once, so that the
             // scheduler never keeps a transaction open for the life of the service.
-            probe = GetDbProvider().GetQuery(true, true);
-            if (probe) {
-                try {
-                    probe->Transaction().Commit();
-                } catch (const std::exception&) {
-                    probe.reset();  // tried again at the next cycle
-                }
+            try {
+                probe = NewQuery(TTxMode::Long);
+                probe->Transaction().Commit();
+            } catch (const std::exception&) {
+                probe.reset();  // an unreachable database is tried again at the next cycle
             }
         }
         for (size_t i = 0; i < FJobTable.size(); ++i) {
