@@ -159,8 +159,11 @@ void TOutgoingRequestJob::ProcessRequest(TRequestContext& ctx) {
     ctx.Request = std::make_unique<TDbTransaction>();
     TQuery& request = ctx.Request->Run(kLockRequest, {{"ID", ctx.RequestId}});
     if (request.Eof()) throw EEmptyException("Nothing to do");
-    if (!FRow.AlreadyDoneText.empty() && request.FieldByName("COMPLETE_FLAG").AsInteger() > 0)
-        throw EEmptyException(std::string(FRow.AlreadyDoneText));
+    // Another instance may have closed the request between our selection and our lock.
+    if (request.FieldByName("COMPLETE_FLAG").AsInteger() > 0) {
+        if (!FRow.AlreadyDoneText.empty()) throw EEmptyException(std::string(FRow.AlreadyDoneText));
+        return;
+    }
 
     CheckForAbort();
     TDocBuilder builder;
@@ -195,8 +198,16 @@ void TOutgoingRequestJob::ProcessRequest(TRequestContext& ctx) {
 
 void TOutgoingRequestJob::Post(TRequestContext& ctx, const TXmlDocument& doc) {
     THttpClient& http = Http();
-    std::string answer = http.PostFile(ctx.Document.Url, "xml_file", ctx.Document.FileName,
-                                       doc.xml(), "application/xml");
+    std::string answer;
+    try {
+        answer = http.PostFile(ctx.Document.Url, "xml_file", ctx.Document.FileName, doc.xml(),
+                               "application/xml");
+    } catch (const EHttpAnswerCut& e) {
+        // The UTM said 200 and took the document; only its answer was lost. Posting it
+        // again would register it twice, so it is closed as sent without its id.
+        if (e.Status() != 200) throw;
+        Logger().Error(Prefix() + "Ответ УТМ на отправку получен не полностью: " + e.what());
+    }
     if (http.ResponseCode() != 200) throw EEmptyException(std::string(FRow.Not200Text));
 
     // From here on the document is with the UTM: whatever the answer holds, the request

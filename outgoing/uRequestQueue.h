@@ -88,7 +88,8 @@ struct TOutgoingJobRow {
     std::string_view Not200Text = "unable to send request";       // the post was not answered 200
     std::string_view OptInNot200Text = "unable to send request";  // nor the /opt/in list
     std::string_view UidNotFoundText = "Uid не найден в ответе УТМ.";  // the answer holds no id
-    // Not "": the locked request's COMPLETE_FLAG is looked at, and this is the text when set.
+    // Logged (debug) when the locked request turns out closed already; every job skips such
+    // a request, "" skips it without a word.
     std::string_view AlreadyDoneText = "";
     THeaderState Sent = {};
     int SentReplyType = kOwnType;

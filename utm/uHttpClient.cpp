@@ -177,12 +177,19 @@ std::string THttpClient::Perform(Request& r) {
         }
     curl_multi_remove_handle(multi.get(), h);
     if (aborted) std::rethrow_exception(aborted);
-    if (!failure.empty()) throw EHttpConnectionError(failure);
-    if (!done) throw EHttpConnectionError("the transfer did not finish");
-    if (result != CURLE_OK) throw EHttpConnectionError(curl_easy_strerror(result));
-
     long code = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+    if (failure.empty() && !done) failure = "the transfer did not finish";
+    if (failure.empty() && result != CURLE_OK) failure = curl_easy_strerror(result);
+    if (!failure.empty()) {
+        if (code >= 200 && code <= 299) {
+            FResponseCode = int(code);
+            FResponseText = r.StatusLine;
+            throw EHttpAnswerCut(int(code), r.StatusLine + ", then: " + failure);
+        }
+        throw EHttpConnectionError(failure);
+    }
+
     FResponseCode = code > 0 ? int(code) : -1;
     FResponseText = r.StatusLine;
     if (FResponseCode < 0) throw EHttpConnectionError("no answer from " + r.Url);

@@ -29,6 +29,19 @@ private:
 // No answer: the peer cannot be reached, the connection broke or a time-out passed.
 QOR_DECLARE_EXCEPTION(EHttpConnectionError, Exception)
 
+// The peer answered with a success status, then the rest of its answer was lost (the
+// connection broke, a time-out passed). For a post the peer has taken the request.
+class EHttpAnswerCut : public EHttpConnectionError {
+public:
+    EHttpAnswerCut(int code, const std::string& message)
+        : EHttpConnectionError(message), FStatus(code) {}
+    const char* ClassName() const override { return "EHttpAnswerCut"; }
+    int Status() const { return FStatus; }
+
+private:
+    int FStatus;
+};
+
 class THttpClient {
 public:
     // Called many times a second while a transfer runs; whatever it raises ends the

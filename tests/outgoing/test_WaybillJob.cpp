@@ -166,6 +166,13 @@ INSTANTIATE_TEST_SUITE_P(
                                  "-1",
                                  "HTTP/1.1 503",
                                  nullptr},
+                      AnswerCase{"AnswerCutShortAfterItsStatus",
+                                 {fmCutShort, 200, {}, 1, "POST /opt/in/Waybill_v4"},
+                                 nullptr,
+                                 1,
+                                 "1",
+                                 "Документ отправлен, но UID отправки не получен.",
+                                 "UID_IS_EMPTY"},
                       AnswerCase{"DroppedConnection",
                                  {fmDrop, 500, {}, 1, "POST /opt/in/Waybill_v4"},
                                  nullptr,
@@ -174,6 +181,18 @@ INSTANTIATE_TEST_SUITE_P(
                                  "",
                                  nullptr}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// The UTM took the document and said 200; the rest of its answer was lost. The request
+// is closed as sent, so the next run does not register the waybill a second time.
+TEST_F(WaybillJob, AWaybillWhoseAnswerWasCutShortIsNeverPostedAgain) {
+    AddWaybill(1);
+    AddRequest(10, 1, 6);
+    Utm.SetFault({fmCutShort, 200, {}, 1, "POST /opt/in/Waybill_v4"});
+    Run();
+    Run();
+    EXPECT_EQ(1u, Utm.Posted().size());
+    EXPECT_EQ(1, Complete(10));
+}
 
 TEST_F(WaybillJob, AnUnreachableUtmLeavesTheRequestOpen) {
     AddWaybill(1);

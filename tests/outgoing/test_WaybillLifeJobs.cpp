@@ -293,6 +293,24 @@ TEST_F(TTNTicket, ConfirmationAndRejectionAreSentAsWayBillTicket) {
     }
 }
 
+// Another instance answers the request after this one selected it and before it locks
+// it: the request is left alone, nothing is posted and no second reply is written.
+TEST_F(TTNTicket, ARequestClosedByAnotherInstanceBeforeTheLockIsSkipped) {
+    struct TLateJob : TOutgoingTTNTicketJob {
+        void RequestStarted(TRequestContext& ctx) override {
+            Exec("UPDATE S_EGAIS_REQUEST SET COMPLETE_FLAG = 1 WHERE ID = :ID",
+                 {{"ID", ctx.RequestId}});
+        }
+    };
+    AddPartnersAct(1);
+    qortest::AddRequest(10, 1, 10, "2026-12-11 10:00:01");
+    TLateJob job;
+    RunJob(job);
+    EXPECT_TRUE(Utm.Posted().empty());
+    EXPECT_EQ(0, Replies(10));
+    EXPECT_EQ(2, Value("SELECT STATUS FROM RG_EGAIS_DOC_HEAD WHERE ID = 1").AsInt64());
+}
+
 TEST_F(TTNTicket, AHeaderThatIsNoPartnersActFailsWithReplyEight) {
     AddPartnersAct(1, 1);
     qortest::AddRequest(10, 1, 11);
