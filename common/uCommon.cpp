@@ -120,6 +120,7 @@ void MergeIniSettings(TIniFile& ini) {
     MergeSettingKey(ini, "UTM_ADDRESS", "", "127.0.0.1");
     MergeSettingKey(ini, "UTM_PORT", "", "8080");
     MergeSettingKey(ini, "CYCLE_TIME", "", "8080");
+    MergeSettingKey(ini, "UtmPostTimeout", "", "120");
     // An absent LOG_LEVEL reads as "Error" and so overrides the database; only a key
     // present but blank lets the database value through.
     MergeSettingKey(ini, "LOG_LEVEL", "Error", "DEBUG");
@@ -176,6 +177,17 @@ std::string GetUtmHost() {
 
 std::string GetUtmPort() {
     return GetSettingProperty("UTM_PORT").value_or("8080");
+}
+
+uint32_t GetUtmPostTimeoutMs() {
+    constexpr uint32_t kDefaultSeconds = 120;
+    const std::string text = Trim(GetSettingProperty("UtmPostTimeout").value_or(""));
+    uint32_t seconds = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (ec != std::errc() || end != text.data() + text.size() || seconds == 0 ||
+        seconds > 24 * 3600)
+        seconds = kDefaultSeconds;
+    return seconds * 1000;
 }
 
 void UpdateLogParams() {

@@ -120,6 +120,9 @@ void ClearSettings();
 
 std::string GetUtmHost();
 std::string GetUtmPort();
+// How long a post to the UTM may take before it is given up: UtmPostTimeout seconds
+// (QOR_SETTINGS), 120 when absent or not a positive whole number.
+uint32_t GetUtmPostTimeoutMs();
 // Applies LOG_LEVEL to the log when the setting is present.
 void UpdateLogParams();
 

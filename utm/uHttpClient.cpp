@@ -132,6 +132,7 @@ std::string THttpClient::Perform(Request& r) {
         headers.reset(curl_slist_append(nullptr, ("Accept-Charset: " + FAcceptCharset).c_str()));
         SetOpt(h, CURLOPT_HTTPHEADER, headers.get());
     }
+    if (r.Method == "POST" && FPostTimeout) SetOpt(h, CURLOPT_TIMEOUT_MS, long(FPostTimeout));
     if (r.Method == "POST") {
         SetOpt(h, CURLOPT_MIMEPOST, r.Mime);
     } else if (r.Method == "DELETE") {

@@ -56,6 +56,9 @@ public:
     void SetConnectTimeout(uint32_t ms) { FConnectTimeout = ms; }
     uint32_t ConnectTimeout() const { return FConnectTimeout; }
     void SetReadTimeout(uint32_t ms) { FReadTimeout = ms; }
+    // The longest a post may take from start to answer, 0: no limit. A UTM that takes a
+    // document and never answers must not hold a job for its whole run.
+    void SetPostTimeout(uint32_t ms) { FPostTimeout = ms; }
     uint32_t ReadTimeout() const { return FReadTimeout; }
     void SetAcceptCharset(std::string value) { FAcceptCharset = std::move(value); }
     const std::string& AcceptCharset() const { return FAcceptCharset; }
@@ -80,6 +83,7 @@ private:
 
     uint32_t FConnectTimeout = 0;  // 0: libcurl's default
     uint32_t FReadTimeout = 0;     // 0: no limit
+    uint32_t FPostTimeout = 0;     // 0: no limit
     std::string FAcceptCharset;
     TProgress FOnProgress;
     int FResponseCode = -1;

@@ -117,6 +117,7 @@ void TQorHttpJob::DoBefore() {
     InitHttpObj();
     FHttp->SetConnectTimeout(ConnectTimeoutFor(FLimitJobRunningTime));
     FHttp->SetAcceptCharset("UTF-8");
+    FHttp->SetPostTimeout(GetUtmPostTimeoutMs());
 }
 
 void TQorHttpJob::CheckForAbort() {

@@ -94,6 +94,18 @@ TEST_F(SettingsTest, UtmAddressDefaultsAndLogLevel) {
     EXPECT_EQ(LogLevelName(), "debug");
 }
 
+TEST_F(SettingsTest, UtmPostTimeoutIsWholeSecondsAndFallsBackTo120) {
+    EXPECT_EQ(120000u, GetUtmPostTimeoutMs()) << "absent";
+    const std::pair<const char*, uint32_t> cases[] = {
+        {"30", 30000},   {" 5 ", 5000}, {"0", 120000}, {"-5", 120000},
+        {"1.5", 120000}, {"x", 120000}, {"", 120000},  {"999999999", 120000},
+    };
+    for (const auto& [text, ms] : cases) {
+        SetSettingProperty("UtmPostTimeout", text);
+        EXPECT_EQ(ms, GetUtmPostTimeoutMs()) << "'" << text << "'";
+    }
+}
+
 // The .ini half of loading, over lines that stand for the database rows.
 class IniMergeTest : public SettingsTest {
 protected:

@@ -194,6 +194,20 @@ TEST_F(WaybillJob, AWaybillWhoseAnswerWasCutShortIsNeverPostedAgain) {
     EXPECT_EQ(1, Complete(10));
 }
 
+// A UTM that takes the connection and never answers: the post is given up after
+// UtmPostTimeout instead of holding the job for its whole run; the request stays open.
+TEST_F(WaybillJob, APostTheUtmNeverAnswersEndsAfterThePostTimeOut) {
+    AddWaybill(1);
+    AddRequest(10, 1, 6);
+    SetSettingProperty("UtmPostTimeout", "1");
+    Utm.SetFault({fmDelay, 200, std::chrono::seconds(60), 1, "POST /opt/in/Waybill_v4"});
+    const auto start = std::chrono::steady_clock::now();
+    Run();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_EQ(0, Complete(10));
+    EXPECT_EQ("", Reply(10, 6));
+}
+
 TEST_F(WaybillJob, AnUnreachableUtmLeavesTheRequestOpen) {
     AddWaybill(1);
     AddRequest(10, 1, 6);
