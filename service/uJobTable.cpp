@@ -3,6 +3,7 @@
 // logged when it cannot be started.
 #include "uEgaisOutGoingWayBillJob.h"
 #include "uEgaisOutgoingActJob.h"
+#include "uIncomingRegInfoJob.h"
 #include "uIncomingTicketJob.h"
 #include "uIncomingWayBillJob.h"
 #include "uInformAUpdateJob.h"
@@ -31,6 +32,9 @@ const TJobTable& DefaultJobTable() {
         // row 11
         {"GarbageRemoverJobEnabled", [] { return std::make_unique<TEgaisGarbageRemoverJob>(); },
          990000, "cannot create utm garbage link therad", true},
+        // row 12
+        {"IncomingRegInfoJobEnabled", [] { return std::make_unique<TEgaisIncomingRegInfoJob>(); },
+         990000, "cannot create utm incoming reginfo therad", false},
         // row 17
         {"OutgoingTTNTicketJobEnabled", [] { return std::make_unique<TOutgoingTTNTicketJob>(); },
          990000, "Не могу запустить задачу отправки квитанций по расходным ТТН.", false},
