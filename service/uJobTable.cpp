@@ -3,6 +3,7 @@
 // logged when it cannot be started.
 #include "uEgaisOutGoingWayBillJob.h"
 #include "uEgaisOutgoingActJob.h"
+#include "uIncomingActJob.h"
 #include "uIncomingRegInfoJob.h"
 #include "uIncomingTicketJob.h"
 #include "uIncomingWayBillJob.h"
@@ -26,6 +27,9 @@ const TJobTable& DefaultJobTable() {
         // row 8
         {"OutGoingActsJobEnabled", [] { return std::make_unique<TEgaisOutgoingActJob>(); }, 990000,
          "cannot create utm outgoing act therad", true},
+        // row 9
+        {"IncomingActJobEnabled", [] { return std::make_unique<TEgaisIncomingActJob>(); }, 990000,
+         "cannot create utm incoming act therad", true},
         // row 10
         {"TicketJobEnabled", [] { return std::make_unique<TEgaisIncomingTicketJob>(); }, 990000,
          "cannot create utm ticket therad", true},
