@@ -8,6 +8,7 @@
 #include "uIncomingTicketJob.h"
 #include "uIncomingWayBillJob.h"
 #include "uInformAUpdateJob.h"
+#include "uInventoryRegInfoJob.h"
 #include "uMaintenanceJobs.h"
 #include "uOutgoingTTNTicketJob.h"
 #include "uScheduleJob.h"
@@ -49,6 +50,9 @@ const TJobTable& DefaultJobTable() {
         {"IsWithdrawSendedWaybillJobEnabled",
          [] { return std::make_unique<TWithdrawSendedWaybillJob>(); }, 990000,
          "Не могу запустить задачу отправки отзыва расходной ТТН.", false},
+        // row 27
+        {"InventoryRegInfoJobEnabled", [] { return std::make_unique<TEgaisInventoryRegInfoJob>(); },
+         990000, "Не могу запустить задачу получения справок инвентаризации.", false},
     };
     return table;
 }
