@@ -49,6 +49,8 @@ constexpr const char* kSetRegIdByNumberSql =
     "  ORDER BY IIF(WB_REG_ID IS NULL, 0, 1), ID DESC) \r\n"
     "RETURNING ID, UTM_DOC_TYPE, URL_REPLY_ID";
 
+constexpr const char* kRestoreReplyIdSql =
+    "UPDATE RG_EGAIS_DOC_HEAD SET URL_REPLY_ID = :URL_REPLY_ID WHERE ID = :ID";
 constexpr const char* kLineSql =
     "SELECT FIRST 1 ID, INFORM2_ID FROM RG_EGAIS_DOC_TABLE \r\n"
     "WHERE EGAIS_DOC_HEAD_ID = :DOC_ID AND POSITION_ID = :POSITION_ID \r\nORDER BY ID";
@@ -166,6 +168,7 @@ THandled TRegInfoReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx
     Logger().Debug("{}Обновим ТТН. Установим идентификатор {} для {}", kLog, sWbRegId, sKey);
     std::optional<int64_t> headId;
     int iDocType = 0;
+    std::string sReplyId;
     {
         TQuery& q = tx.Run(kSetRegIdByKeySql, {{"WB_REG_ID", sWbRegId},
                                                {"UTM_DOC_ID", sKey},
@@ -174,6 +177,7 @@ THandled TRegInfoReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx
         if (!q.Eof()) {
             headId = q.Int64("ID");
             iDocType = int(q.Int64("UTM_DOC_TYPE").value_or(0));
+            sReplyId = q.Text("URL_REPLY_ID");
         }
     }
     if (!headId) {
@@ -187,9 +191,19 @@ THandled TRegInfoReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx
         if (!q.Eof()) {
             headId = q.Int64("ID");
             iDocType = int(q.Int64("UTM_DOC_TYPE").value_or(0));
+            sReplyId = q.Text("URL_REPLY_ID");
         }
         if (!headId)
             throw EQorJobException("Не удалось найти накладную № " + sWBNUMBER + " от " + sWBDate);
+    }
+
+    // A waybill of ours stored without the reply id its post was answered with takes the
+    // one the list names for this document.
+    const std::optional<std::string> listReplyId = doc.Entry.getAttribute("replyId");
+    if (iDocType == 1 && sReplyId == "UID_IS_EMPTY" && listReplyId && !listReplyId->empty()) {
+        tx.Run(kRestoreReplyIdSql, {{"URL_REPLY_ID", *listReplyId}, {"ID", *headId}});
+        Logger().Debug("{}восстановлен URL_REPLY_ID {} для накладной с ID={}", kLog, *listReplyId,
+                       *headId);
     }
 
     TXmlNode content = GetChildNode(root, "wbr:Content");

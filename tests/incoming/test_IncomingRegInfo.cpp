@@ -130,6 +130,32 @@ TEST_F(IncomingRegInfo, OurOwnAndReturnedWaybillsGetTheNumberAndKeepTheirFormB) 
     }
 }
 
+TEST_F(IncomingRegInfo, OurWaybillStoredWithoutItsReplyIdTakesTheOneTheListNames) {
+    // The reply id reaches the statement as a value, whatever it holds.
+    for (const std::string replyId : {"5d1c2b7e-0a4f-4c61-9b0e-3f6a8d2e91c4",
+                                      "x'); UPDATE RG_EGAIS_DOC_HEAD SET STATUS=9 --"}) {
+        SCOPED_TRACE(replyId);
+        Fresh();
+        Exec("INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID) VALUES (900005, '020000000002')");
+        Exec(
+            "INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, UTM_DOC_ID, SHIPPER, STATUS, "
+            "URL_REPLY_ID) VALUES (900041, 1, 'ТТН-4-0001', 900005, 2, 'UID_IS_EMPTY')");
+        Exec(
+            "INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, UTM_DOC_ID, SHIPPER, STATUS, "
+            "URL_REPLY_ID) VALUES (900042, 1, 'ВН-2026-000046', 900005, 2, 'UID_IS_EMPTY')");
+        const std::string url =
+            Utm.PlaceIncoming("FORM2REGINFO", Fixture("Form2RegInfo_v4.xml"), replyId);
+        RunRegInfo();
+        EXPECT_EQ("900041|TTN-0412345671|" + replyId + "|2\n900042|-|UID_IS_EMPTY|2\n",
+                  Rows("SELECT ID, WB_REG_ID, URL_REPLY_ID, STATUS FROM RG_EGAIS_DOC_HEAD "
+                       "ORDER BY ID"));
+        EXPECT_NE(std::string::npos,
+                  Log().find("TEgaisIncomingRegInfoJob: восстановлен URL_REPLY_ID " + replyId +
+                             " для накладной с ID=900041"));
+        EXPECT_EQ(std::vector<std::string>{url}, RecordedLinks());
+    }
+}
+
 TEST_F(IncomingRegInfo, ACounterpartyStoredTwiceStillFindsItsWaybillByKeyAndByNumber) {
     StoreWayBill("WayBill_v4", "WayBill_v4.xml");
     Exec(
