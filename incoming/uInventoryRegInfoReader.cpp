@@ -52,6 +52,12 @@ std::string ChildText(const TXmlNode& parent, const char* sName) {
 // the line has, else a new one linked to it.
 void StoreInform(TDbTransaction& tx, const char* sType, const std::string& sRegId,
                  const TVariant& current, int64_t lineId, const char* sLinkSql) {
+    // A position without this registration says nothing about it: an empty number would
+    // wipe or invent a certificate.
+    if (Trim(sRegId).empty()) {
+        Logger().Debug("{}нет справки {} для позиции с ID={}. Пропускаем.", kLog, sType, lineId);
+        return;
+    }
     if (!current.IsNull()) {
         tx.Run(kUpdateInformSql, {{"INFORM_TYPE", sType},
                                   {"INFORM_REG_ID", sRegId},

@@ -217,7 +217,8 @@ THandled TRegInfoReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx
                                       : std::string("Invalid form B"));
     // Our own waybills (1) and those returned to us (7) keep the Form B of our stock.
     if (iDocType == 1 || iDocType == 7) {
-        Logger().Debug("{}не обновляем справки {}Б{} для расходных и возвратных ТТН.", kLog, Q, Q);
+        Logger().Debug("{}не обновляем справки {}Б{} {}", kLog, Q, Q,
+                       Text("для расходных и возвратных ТТН.", "для расходной ТТН."));
         Logger().Debug("{}успешно загружен {}", kLog, url);
         return THandled::Stored;
     }

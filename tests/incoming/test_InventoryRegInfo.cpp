@@ -91,6 +91,22 @@ TEST_F(InventoryRegInfo, TheActGetsItsNumberAndEachOfItsLinesItsFormAAndFormB) {
     }
 }
 
+TEST_F(InventoryRegInfo, APositionWithoutOneOfItsFormsKeepsTheOneTheLineHas) {
+    Act("ACO-0000020417", "ИНВ-28");
+    std::string doc = Fixture("InventoryRegInfo_F2.xml");
+    const std::string formA = "<aint:InformF1RegId>FA-000002600000010</aint:InformF1RegId>";
+    doc.erase(doc.find(formA), formA.size());
+    const std::string url = Utm.PlaceIncoming("INVENTORYREGINFO", doc);
+    Run();
+    EXPECT_EQ(
+        "1|A:FA-OLD|-|B:FB-000002600000010|900007\n"
+        "2|A:FA-000002600000020|900007|B:FB-000002600000020|900007\n",
+        Rows(kLinesSql));
+    EXPECT_EQ(
+        0, Value("SELECT COUNT(*) FROM S_EGAIS_INFORMS WHERE TRIM(INFORM_REG_ID) = ''").AsInt64());
+    EXPECT_TRUE(Recorded(url));
+}
+
 TEST_F(InventoryRegInfo, AnUnknownActAMissingRootAndARecordedAddressAreLeftAlone) {
     Act("ACO-0000099999", "ИНВ-99");
     const std::string unknown =
