@@ -117,13 +117,17 @@ THandled TRegInfoReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx
     const bool bForm2 = FFormat == TFormat::F2Reg;
     if (!bForm2) Logger().Debug("{}загружаем {}", kLog, url);
     const std::string sRoot = Text("ns:TTNInformF2Reg", "ns:TTNInformBReg");
-    // Below the root the elements are taken by their local names: the two formats'
-    // namespaces differ, their element names do not.
-    TXmlNode root = doc.Xml.selectSingleNode("ns:Documents/ns:Document/" + sRoot);
+    // The format is told by the document, not by its address: either kind of address
+    // may hold either format.
+    TXmlNode root = doc.Xml.selectSingleNode("ns:Documents/ns:Document/ns:TTNInformF2Reg");
+    const bool bF2Body = bool(root);
+    if (!root) root = doc.Xml.selectSingleNode("ns:Documents/ns:Document/ns:TTNInformBReg");
     if (!root) {
         Logger().Debug("{}Не удалось найти тег {}", kLog, sRoot);
         return THandled::Kept;
     }
+    // Below the root the elements are taken by their local names: the two formats'
+    // namespaces differ, their element names do not.
     TXmlNode header = GetChildNode(root, "wbr:Header");
     if (!header) {
         Logger().Debug("{}Не удалось найти тег wbr:Header", kLog);
@@ -227,7 +231,7 @@ THandled TRegInfoReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx
         if (!posIdentity || Trim(posIdentity.text()).empty())
             throw EQorJobException(bForm2 ? "Не заполнен идентификатор позиции."
                                           : "Invalid form B");
-        TXmlNode formB = GetChildNode(position, Text("wbr:InformF2RegId", "wbr:InformBRegId"));
+        TXmlNode formB = GetChildNode(position, bF2Body ? "wbr:InformF2RegId" : "wbr:InformBRegId");
         if (!formB)
             throw EQorJobException(bForm2 ? "Некорректная позиция справки" : "Invalid form B");
         const std::string sFormB = Trim(formB.text());
@@ -248,7 +252,7 @@ THandled TRegInfoReader::Handle(const TIncomingDocument& doc, TDbTransaction& tx
             tx.Run(kFlagFormBSql, {{"INFORM_ID", informId}, {"SHIPPER_ID", sShipperClientRegId}});
         tx.Run(kLinkLineSql,
                {{"INFORM_ID", informId}, {"DOC_ID", *headId}, {"POSITION_ID", positionId}});
-        if (bForm2)
+        if (bF2Body)
             tx.Run(kLinkMarksSql,
                    {{"INFORM_ID", informId}, {"DOC_ID", *headId}, {"POSITION_ID", positionId}});
     }

@@ -3,8 +3,8 @@
 // registration number and, per position, the Form B under which the goods now stand.
 // The number goes on the waybill's head (received or sent); the Form B of every line
 // only on a waybill we received, since our own and returned waybills keep the Form B
-// of our stock. Two formats: "FORM2REGINFO" (TTNInformF2Reg, waybills of versions 3
-// and 4) and "FORMBREGINFO" (TTNInformBReg, versions 1 and 2).
+// of our stock. Two kinds of address, "FORM2REGINFO" and "FORMBREGINFO", each read by
+// its own pass; either may hold either format, TTNInformF2Reg or TTNInformBReg.
 #include <string>
 
 #include "uIncomingReader.h"

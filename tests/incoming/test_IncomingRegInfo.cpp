@@ -67,6 +67,9 @@ TEST_F(IncomingRegInfo, AReceivedWaybillOfEveryVersionGetsItsNumberAndEachLineIt
          "10|FB-000002100000010|1\n11|FB-000002100000011|1\n"},
         {"WayBill", "WayBill.xml", "FORMBREGINFO", "FormBRegInfo_v1.xml", "TTN-0112345671",
          "1|FB-000001100000001|1\n2|FB-000001100000002|1\n"},
+        // the newer format under the older kind of address
+        {"WayBill_v4", "WayBill_v4.xml", "FORMBREGINFO", "Form2RegInfo_v4.xml", "TTN-0412345671",
+         "1|FB-000004100000001|1\n2|FB-000004100000002|1\n3|FB-000004100000003|1\n"},
     };
     for (const WayBillCase& c : cases) {
         SCOPED_TRACE(c.RegInfoFile);
@@ -77,6 +80,11 @@ TEST_F(IncomingRegInfo, AReceivedWaybillOfEveryVersionGetsItsNumberAndEachLineIt
         RunRegInfo();
         EXPECT_EQ(c.RegId, Value("SELECT WB_REG_ID FROM RG_EGAIS_DOC_HEAD").AsString());
         EXPECT_EQ(c.Lines, Rows(kFormBSql));
+        // The excise marks of a line move with it.
+        EXPECT_EQ(0, Value("SELECT COUNT(*) FROM RG_EGAIS_DOC_MARKS m JOIN RG_EGAIS_DOC_TABLE t "
+                           "ON t.ID = m.EGAIS_DOC_TABLE_ID WHERE m.INFORM2_ID IS DISTINCT FROM "
+                           "t.INFORM2_ID")
+                         .AsInt64());
         // The Form B the supplier shipped from stays, no longer flagged as ours.
         EXPECT_EQ(iFormsBefore,
                   Value("SELECT COUNT(*) FROM S_EGAIS_INFORMS WHERE ACT_FLAG IS NULL").AsInt64());
