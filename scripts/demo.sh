@@ -4,8 +4,10 @@
 # (scripts/demo/backoffice.sql), the UTM emulator answering every sent waybill with
 # EGAIS's ticket and holding a supplier's waybill, and the service on a short cycle. The
 # back office's waybill ТН-1 and its request of type 6 go out, the ticket comes back,
-# the supplier's waybill is stored and both incoming documents leave the UTM; then
-# everything started here is stopped and the outcome is read from the database.
+# the supplier's waybill is stored, its registration information follows, and the back
+# office answers it with a reception act accepting it (request of type 8); every
+# incoming document leaves the UTM; then everything started here is stopped and the
+# outcome is read from the database.
 # Usage: scripts/demo.sh [HOME_FOLDER]   (default: .demo/ in the repository)
 # The home folder is emptied at start when an earlier demonstration made it; any other
 # non-empty folder is refused. QOREGAIS_BUILD_DIR=<folder> takes the programs built
@@ -17,7 +19,8 @@ fsrar_id=030000123456
 cycle_ms=500
 step_timeout=60
 jobs_on=(RefreshJobEnabled OutGoingWayBillJobEnabled IncomingWayBillJobEnabled
-         TicketJobEnabled GarbageRemoverJobEnabled)
+         TicketJobEnabled GarbageRemoverJobEnabled IncomingRegInfoJobEnabled
+         OutGoingActsJobEnabled)
 
 fail() {
   echo "Demo failed: $*" >&2
@@ -163,6 +166,15 @@ await "$step_timeout" "the deletion of the ticket from the UTM" \
   log_has "Удалим ссылку ${ticket_url,,} " ""
 await "$step_timeout" "the storing of the supplier's waybill" \
   log_has "Удалим ссылку ${incoming_url,,} " ""
+# EGAIS registers the supplier's waybill: its registration information follows.
+sed "s/010000000001/$fsrar_id/g" "$root/tests/incoming/fixtures/Form2RegInfo_v4.xml" > "$home/supplier-reginfo.xml"
+reginfo_url="$(control_post "/control/incoming?kind=FORM2REGINFO" "$home/supplier-reginfo.xml")"
+[[ "$reginfo_url" =~ ^http://127\.0\.0\.1:[0-9]+/opt/out/FORM2REGINFO/[0-9]+$ ]] ||
+  fail "the emulator gave the address '$reginfo_url'"
+await "$step_timeout" "the deletion of the registration information from the UTM" \
+  log_has "Удалим ссылку ${reginfo_url,,} " ""
+await "$step_timeout" "the sending of the reception act" \
+  log_has "TEgaisOutgoingActJob: Обработка запроса №" "успешно завершена."
 
 cleanup
 svc_pid=""
@@ -186,6 +198,11 @@ SELECT 'INC|' || h.ID || '|' || COALESCE(h.DOC_NUMBER, '') || '|'
   || (SELECT COUNT(*) FROM RG_EGAIS_DOC_TABLE t WHERE t.EGAIS_DOC_HEAD_ID = h.ID)
   FROM RG_EGAIS_DOC_HEAD h LEFT JOIN S_EGAIS_COUNTERPART c ON c.ID = COALESCE(h.SUPPLIER, h.SHIPPER)
   WHERE h.UTM_LINK = '$incoming_url';
+SELECT 'ACT|' || r.ID || '|' || COALESCE(h.WB_REG_ID, '') || '|' || COALESCE(r.COMPLETE_FLAG, '') || '|'
+  || COALESCE(p.RESULT_CODE, '') || '|' || COALESCE(h.ACT_NUMBER, '')
+  FROM S_EGAIS_REQUEST r JOIN RG_EGAIS_DOC_HEAD h ON h.ID = r.EGAIS_DOC_ID
+  LEFT JOIN S_EGAIS_REPLY p ON p.REQUEST_ID = r.ID AND p.REPLY_TYPE = 8
+  WHERE r.REQUEST_TYPE = 8 AND h.UTM_LINK = '$incoming_url';
 SQL
 isql-fb -q -ch UTF8 -user SYSDBA -password masterkey "$db" -i "$home/results.sql" \
   > "$home/results.out" 2>&1 || { cat "$home/results.out" >&2; fail "the results could not be read"; }
@@ -193,6 +210,7 @@ field_line() { sed -n "s/^$1|\(.*[^ ]\) *\$/\1/p" "$home/results.out" | head -n 
 IFS='|' read -r req_id req_doc req_complete req_result req_text <<< "$(field_line REQ)"
 IFS='|' read -r head_reg_id head_status ticket_result ticket_text <<< "$(field_line HEAD)"
 IFS='|' read -r inc_id inc_number inc_supplier inc_lines <<< "$(field_line INC)"
+IFS='|' read -r act_req act_reg_id act_complete act_result act_number <<< "$(field_line ACT)"
 
 day_folder="$(find "$home" -mindepth 3 -maxdepth 3 -type d -path "$home/[0-9][0-9][0-9][0-9]/*/*" | sort | head -n 1)"
 archived=0
@@ -207,6 +225,9 @@ if [ -n "${inc_id:-}" ]; then
 else
   echo "Incoming waybill: not stored"
 fi
+act_state="open"
+[ "${act_complete:-}" = "1" ] && act_state="closed"
+echo "Reception act ${act_number:-none} for EGAIS id ${act_reg_id:-none}: request ${act_req:-none} $act_state, reply 8 = ${act_result:-none}"
 echo "Archived: $archived documents under ${day_folder:-$home (no day folder)}"
 echo "Log: $log"
 
@@ -214,3 +235,4 @@ echo "Log: $log"
 [[ "${req_text:-}" == *"UID=$transport_id" ]] || fail "the reply does not name the transport id $transport_id"
 [ "${ticket_result:-}" = "1" ] || fail "the ticket was not applied"
 [ -n "${inc_id:-}" ] || fail "the supplier's waybill was not stored"
+[ "$act_state" = "closed" ] && [ "${act_result:-}" = "1" ] || fail "the reception act was not sent"

@@ -3,9 +3,12 @@
 // logged when it cannot be started.
 #include "uEgaisOutGoingWayBillJob.h"
 #include "uEgaisOutgoingActJob.h"
+#include "uIncomingActJob.h"
+#include "uIncomingRegInfoJob.h"
 #include "uIncomingTicketJob.h"
 #include "uIncomingWayBillJob.h"
 #include "uInformAUpdateJob.h"
+#include "uInventoryRegInfoJob.h"
 #include "uMaintenanceJobs.h"
 #include "uOutgoingTTNTicketJob.h"
 #include "uScheduleJob.h"
@@ -25,12 +28,18 @@ const TJobTable& DefaultJobTable() {
         // row 8
         {"OutGoingActsJobEnabled", [] { return std::make_unique<TEgaisOutgoingActJob>(); }, 990000,
          "cannot create utm outgoing act therad", true},
+        // row 9
+        {"IncomingActJobEnabled", [] { return std::make_unique<TEgaisIncomingActJob>(); }, 990000,
+         "cannot create utm incoming act therad", true},
         // row 10
         {"TicketJobEnabled", [] { return std::make_unique<TEgaisIncomingTicketJob>(); }, 990000,
          "cannot create utm ticket therad", true},
         // row 11
         {"GarbageRemoverJobEnabled", [] { return std::make_unique<TEgaisGarbageRemoverJob>(); },
          990000, "cannot create utm garbage link therad", true},
+        // row 12
+        {"IncomingRegInfoJobEnabled", [] { return std::make_unique<TEgaisIncomingRegInfoJob>(); },
+         990000, "cannot create utm incoming reginfo therad", false},
         // row 17
         {"OutgoingTTNTicketJobEnabled", [] { return std::make_unique<TOutgoingTTNTicketJob>(); },
          990000, "Не могу запустить задачу отправки квитанций по расходным ТТН.", false},
@@ -41,6 +50,9 @@ const TJobTable& DefaultJobTable() {
         {"IsWithdrawSendedWaybillJobEnabled",
          [] { return std::make_unique<TWithdrawSendedWaybillJob>(); }, 990000,
          "Не могу запустить задачу отправки отзыва расходной ТТН.", false},
+        // row 27
+        {"InventoryRegInfoJobEnabled", [] { return std::make_unique<TEgaisInventoryRegInfoJob>(); },
+         990000, "Не могу запустить задачу получения справок инвентаризации.", false},
     };
     return table;
 }

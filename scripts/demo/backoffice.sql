@@ -1,7 +1,8 @@
 /* A little back office for the demonstration: our organisation (the shipper), a
    partner (the consignee), one product with its Form A and B, and waybill 1 with one
    line and its request of type 6 (send the waybill). What the service adds is
-   numbered after these rows. */
+   numbered after these rows. A supplier's waybill is accepted as soon as EGAIS has
+   registered it: its reception act is asked for with a request of type 8. */
 INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, DESCRIPTION) VALUES
   (1, '030000123456', '7701234567', '770101001', 'ООО "Ромашка"', 'Ромашка', '643', '77', 'г. Москва, ул. Ленина, д. 1');
 INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, DESCRIPTION) VALUES
@@ -29,4 +30,27 @@ INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUC
   (10001, 1, 1, 1, 12, 345.5, 'P-1', 'П-7', 1, 2);
 INSERT INTO S_EGAIS_REQUEST (ID, EGAIS_DOC_ID, REQUEST_TYPE, LAST_MODIFIED) VALUES
   (1, 1, 6, CURRENT_TIMESTAMP);
+
+SET TERM ^ ;
+CREATE TRIGGER DEMO_ACCEPT_REGISTERED FOR RG_EGAIS_DOC_HEAD
+ACTIVE BEFORE UPDATE POSITION 10
+AS
+BEGIN
+    IF (NEW.UTM_DOC_TYPE = 0 AND OLD.WB_REG_ID IS NULL AND NEW.WB_REG_ID IS NOT NULL) THEN
+    BEGIN
+        NEW.ACT_STATUS = 1;
+        NEW.ACT_NUMBER = 'ПА-' || NEW.ID;
+        NEW.ACT_DATE = CURRENT_DATE;
+    END
+END^
+
+CREATE TRIGGER DEMO_ASK_FOR_ACT FOR RG_EGAIS_DOC_HEAD
+ACTIVE AFTER UPDATE POSITION 10
+AS
+BEGIN
+    IF (NEW.UTM_DOC_TYPE = 0 AND OLD.WB_REG_ID IS NULL AND NEW.WB_REG_ID IS NOT NULL) THEN
+        INSERT INTO S_EGAIS_REQUEST (EGAIS_DOC_ID, REQUEST_TYPE, LAST_MODIFIED)
+        VALUES (NEW.ID, 8, CURRENT_TIMESTAMP);
+END^
+SET TERM ; ^
 COMMIT;

@@ -53,7 +53,9 @@ TEST_F(Demo, TheTypicalEventRunsEndToEndTwiceInARow) {
     const std::regex incoming(
         "Incoming waybill РН-000123/4 from ООО «Винный погреб» stored as "
         "header (\\d+) with 3 lines");
-    const std::regex archived("Archived: 3 documents under " + RegexLiteral(home) +
+    const std::regex act(
+        "Reception act ПА-\\d+ for EGAIS id TTN-0412345671: request \\d+ closed, reply 8 = 1");
+    const std::regex archived("Archived: 5 documents under " + RegexLiteral(home) +
                               "/\\d{4}/\\d{2}/\\d{2}");
 
     std::vector<std::string> transportIds;
@@ -73,6 +75,7 @@ TEST_F(Demo, TheTypicalEventRunsEndToEndTwiceInARow) {
         transportIds.push_back(sentId);
         const std::string incomingLine = LineStartingWith(out, "Incoming waybill ");
         EXPECT_TRUE(std::regex_match(incomingLine, m, incoming)) << out;
+        EXPECT_TRUE(std::regex_match(LineStartingWith(out, "Reception act "), act)) << out;
         EXPECT_TRUE(std::regex_match(LineStartingWith(out, "Archived: "), archived)) << out;
         EXPECT_EQ("Log: " + home + "/LOG/QorEgais.log", LineStartingWith(out, "Log: "));
     }
