@@ -116,8 +116,8 @@ struct TCounterpartCols {
 
 // The refusal of a counterparty card that lacks what its record needs.
 std::string IncompleteCardMessage(const TCounterpartCols& cols, const char* sWhat) {
-    return "В карточке контрагента \"" + cols.FullName + "\" (" + cols.ClientRegId +
-           ") не указан(а) " + sWhat + ": документ не пройдёт проверку ЕГАИС.";
+    return "В карточке контрагента \"" + cols.FullName + "\" (" + cols.ClientRegId + ") " + sWhat +
+           ": УТМ не примет документ.";
 }
 
 // The participants of a version-1 waybill, each with its own checks and texts.
@@ -244,9 +244,9 @@ void TWayBillBody::Counterpart(TXmlNode parent, TCounterpartCols& cols, const st
     // the card when the request fails with its name.
     const std::string sRegion = Trim(cols.RegionCode);
     if ((sKind == "UL" || sKind == "FL") && (sRegion.empty() || sRegion == "00"))
-        throw EDocumentBuilderException(IncompleteCardMessage(cols, "код региона"));
+        throw EDocumentBuilderException(IncompleteCardMessage(cols, "не указан код региона"));
     if (Trim(cols.Country).empty() || Trim(cols.Description).empty())
-        throw EDocumentBuilderException(IncompleteCardMessage(cols, "страна и адрес"));
+        throw EDocumentBuilderException(IncompleteCardMessage(cols, "не указаны страна или адрес"));
     AddCounterpartToXml(F.Xml(), parent, cols.ClientRegId, cols.FullName, cols.ShortName, cols.Inn,
                         cols.Kpp, cols.Country, cols.RegionCode, sKind, cols.Description);
 }
