@@ -159,8 +159,12 @@ THandled TWayBillV2Reader::Handle(const TIncomingDocument& doc, TDbTransaction& 
     values.Date = ChildValue(header, "wb:Date");
     values.ShippingDate = ChildValue(header, "wb:ShippingDate");
     values.TranType = ChildValue(transport, "wb:TRAN_TYPE");
-    for (const TTransportField& f : TransportFields())
-        values.Transport.push_back(ChildValue(transport, std::string("wb:") + f.Name, f.MaxChars));
+    for (const TTransportField& f : TransportFields()) {
+        // Version 4 has no TRAN_CAR: the car's registration number has its own element.
+        const std::string sName =
+            Version() >= 4 && std::string(f.Name) == "TRAN_CAR" ? "TRANSPORT_REGNUMBER" : f.Name;
+        values.Transport.push_back(ChildValue(transport, "wb:" + sName, f.MaxChars));
+    }
     values.Base = ChildValue(header, "wb:Base", 150);
     values.Note = ChildValue(header, "wb:Note", 200);
     CompleteHead(head, values, doc.Url, sFsrarId);

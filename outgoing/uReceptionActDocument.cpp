@@ -7,6 +7,7 @@
 #include "uDocumentBodies.h"
 #include "uDocumentStatements.h"
 #include "uLogger.h"
+#include "uText.h"
 
 namespace {
 
@@ -35,6 +36,9 @@ const char* const cSqlConfirmHead =
     "    h.* \r\n"
     "FROM rg_egais_doc_head h \r\n"
     "WHERE h.ID = :ID AND UTM_DOC_TYPE = 6";
+
+// The longest note the act and ticket schemas take, in characters; the column holds 1000.
+constexpr size_t kMaxActNote = 500;
 
 const char* const cActElements[] = {"", "ns:WayBillAct", "ns:WayBillAct_v2", "ns:WayBillAct_v3",
                                     "ns:WayBillAct_v4"};
@@ -67,7 +71,7 @@ void BuildReceptionAct(TDocFrame& F, int iVersion, int iUtmDocType) {
     F.Text(header, "wa:ACTNUMBER", XmlText(head, "ACT_NUMBER"));
     F.Text(header, "wa:ActDate", actDate.IsNull() ? FormatXmlDate(Now()) : XmlValueText(actDate));
     F.Text(header, "wa:WBRegId", XmlValueText(regId));
-    F.Text(header, "wa:Note", XmlText(head, "ACT_NOTE"));
+    F.Text(header, "wa:Note", Utf8Left(XmlText(head, "ACT_NOTE"), kMaxActNote));
     head.Close();
     Logger().Debug("{}Заголовок", sPrefix);
     TXmlNode content = F.Element(act, "wa:Content");
@@ -137,7 +141,9 @@ void BuildConfirmAct(TDocFrame& F, const char* sConfirmResult) {
     TXmlNode header = F.Element(ticket, "wt:Header");
     F.Text(header, "wt:IsConfirm", sConfirmResult);
     F.Text(header, "wt:TicketNumber", XmlText(head, "ACT_NUMBER"));
-    F.Text(header, "wt:TicketDate", XmlText(head, "ACT_DATE"));
+    const TVariant actDate = head.FieldByName("ACT_DATE");
+    F.Text(header, "wt:TicketDate",
+           actDate.IsNull() ? FormatXmlDate(Now()) : XmlValueText(actDate));
     F.Text(header, "wt:WBRegId", XmlText(head, "WB_REG_ID"));
-    F.Text(header, "wt:Note", XmlText(head, "ACT_NOTE"));
+    F.Text(header, "wt:Note", Utf8Left(XmlText(head, "ACT_NOTE"), kMaxActNote));
 }

@@ -73,6 +73,9 @@ const char* const cSqlWayBillMarks =
     "WHERE (CHAR_LENGTH(MARK_CODE) > 67) AND (EGAIS_DOC_TABLE_ID = :ID) \r\n"
     "ORDER BY ID ";
 
+// The longest wb:Base and wb:Note the schemas of every version take, in characters.
+constexpr size_t kMaxWayBillText = 200;
+
 // Not NULL and not blank.
 bool IsSet(const TQuery& row, const std::string& sColumn) {
     return !Trim(XmlText(row, sColumn)).empty();
@@ -101,10 +104,21 @@ struct TCounterpartCols {
     // The record's kind: its own prefix, else the one its country and numbers give
     // (which may clear the numbers).
     std::string Kind() {
-        if (!TypePrefix.empty()) return TypePrefix;
-        return TDocBuilder::GetCounterpartCode(Country, Inn, Kpp);
+        if (TypePrefix.empty()) return TDocBuilder::GetCounterpartCode(Country, Inn, Kpp);
+        // A foreign record has no Russian tax numbers, whoever chose its kind.
+        if (TypePrefix == "FO" || TypePrefix == "TS") {
+            Inn.clear();
+            Kpp.clear();
+        }
+        return TypePrefix;
     }
 };
+
+// The refusal of a counterparty card that lacks what its record needs.
+std::string IncompleteCardMessage(const TCounterpartCols& cols, const char* sWhat) {
+    return "В карточке контрагента \"" + cols.FullName + "\" (" + cols.ClientRegId + ") " + sWhat +
+           ": УТМ не примет документ.";
+}
 
 // The participants of a version-1 waybill, each with its own checks and texts.
 enum TPartyRole { prShipper, prConsignee, prSupplier, prProducer, prImporter };
@@ -158,7 +172,10 @@ void TWayBillBody::Header(TXmlNode wb, const TQuery& head) {
         F.Text(header, "wb:ShippingDate", XmlText(head, "SHIPPING_DATE"));
         F.Text(header, "wb:Type", sType);
         if (FVersion == 1) {
-            F.Text(header, "wb:UnitType", XmlText(head, "UNIT_TYPE"));
+            // Required by the schema; the back office leaves it empty for ordinary
+            // bottled goods.
+            F.Text(header, "wb:UnitType",
+                   IsSet(head, "UNIT_TYPE") ? Trim(XmlText(head, "UNIT_TYPE")) : "Packed");
             CounterpartV1(F.Element(header, "wb:Shipper"), head, "sh", prShipper);
             CounterpartV1(F.Element(header, "wb:Consignee"), head, "c", prConsignee);
             if (!IsNull(head, "supINN"))
@@ -169,24 +186,29 @@ void TWayBillBody::Header(TXmlNode wb, const TQuery& head) {
         }
         Transport(header, head);
     }
-    F.Text(header, "wb:Base", XmlText(head, "BASE"));
-    F.Text(header, "wb:Note", XmlText(head, "NOTE"));
+    // The columns hold 1000 characters, the schemas take 200.
+    F.Text(header, "wb:Base", Utf8Left(XmlText(head, "BASE"), kMaxWayBillText));
+    F.Text(header, "wb:Note", Utf8Left(XmlText(head, "NOTE"), kMaxWayBillText));
 }
 
 void TWayBillBody::Transport(TXmlNode header, const TQuery& head) {
     TXmlNode transport = F.Element(header, "wb:Transport");
     if (FVersion == 4) {
+        // The v4 schema requires the element. Ownership passes only between two
+        // taxpayers of different INN; a party without INN (a foreign consignee) keeps it
+        // as far as EGAIS can tell.
         const std::string sShipperInn = Trim(XmlText(head, "shINN"));
         const std::string sConsigneeInn = Trim(XmlText(head, "cINN"));
-        if (sShipperInn == sConsigneeInn)
-            F.Text(transport, "wb:ChangeOwnership", "NotChange");
-        else if (!sShipperInn.empty() && !sConsigneeInn.empty())
-            F.Text(transport, "wb:ChangeOwnership", "IsChange");
+        const bool bChange =
+            !sShipperInn.empty() && !sConsigneeInn.empty() && sShipperInn != sConsigneeInn;
+        F.Text(transport, "wb:ChangeOwnership", bChange ? "IsChange" : "NotChange");
         F.Text(transport, "wb:TRAN_TYPE",
                IsSet(head, "TRAN_TYPE") ? XmlText(head, "TRAN_TYPE") : "413");
         F.Text(transport, "wb:TRANSPORT_TYPE", "car");
         F.Text(transport, "wb:TRAN_COMPANY", XmlText(head, "TRAN_COMPANY"));
-        F.Text(transport, "wb:TRANSPORT_REGNUMBER", XmlText(head, "TRAN_CAR"));
+        // A pick-up by the consignee has no car of ours; the element may be left out
+        // but never be empty.
+        TextWhenSet(transport, "wb:TRANSPORT_REGNUMBER", head, "TRAN_CAR");
     } else {
         TextWhenSet(transport, "wb:TRAN_TYPE", head, "TRAN_TYPE");
         F.Text(transport, "wb:TRAN_COMPANY", XmlText(head, "TRAN_COMPANY"));
@@ -218,6 +240,13 @@ void TWayBillBody::Counterpart(TXmlNode parent, TCounterpartCols& cols, const st
     // Checked here so that the job records the refusal instead of retrying it forever.
     if (cols.ClientRegId.empty())
         throw EDocumentBuilderException(CounterpartWithoutIdMessage(cols.FullName));
+    // The UTM refuses a record without what its kind requires; the back office can mend
+    // the card when the request fails with its name.
+    const std::string sRegion = Trim(cols.RegionCode);
+    if ((sKind == "UL" || sKind == "FL") && (sRegion.empty() || sRegion == "00"))
+        throw EDocumentBuilderException(IncompleteCardMessage(cols, "не указан код региона"));
+    if (Trim(cols.Country).empty() || Trim(cols.Description).empty())
+        throw EDocumentBuilderException(IncompleteCardMessage(cols, "не указаны страна или адрес"));
     AddCounterpartToXml(F.Xml(), parent, cols.ClientRegId, cols.FullName, cols.ShortName, cols.Inn,
                         cols.Kpp, cols.Country, cols.RegionCode, sKind, cols.Description);
 }
@@ -263,7 +292,8 @@ void TWayBillBody::CounterpartV1(TXmlNode element, const TQuery& row, const std:
     TextWhenSet(element, "oref:ShortName", row, sPrefix + "SHORT_NAME");
     TXmlNode address = F.Element(element, "oref:address");
     F.Text(address, "oref:Country", XmlText(row, sPrefix + "COUNTRY"));
-    TextWhenSet(address, "oref:RegionCode", row, sPrefix + "REGION_CODE");
+    if (IsSet(row, sPrefix + "REGION_CODE"))  // cards may hold it padded: " 77"
+        F.Text(address, "oref:RegionCode", Trim(XmlText(row, sPrefix + "REGION_CODE")));
     F.Text(address, "oref:description", XmlText(row, sPrefix + "DESCRIPTION"));
 }
 

@@ -59,19 +59,20 @@ bool AddCounterpartToXml(TXmlDocument& Xml, TXmlNode RootNode, const std::string
 
     TXmlNode record = RootNode.appendChild(Xml.createElement("oref:" + sOrgPrefix));
     AppendText(Xml, record, "oref:ClientRegId", sClientRegID);
-    if (!sINN.empty()) AppendText(Xml, record, "oref:INN", sINN);
-    if (!sKPP.empty()) AppendText(Xml, record, "oref:KPP", sKPP);
+    // Foreign records have no place for Russian tax numbers.
+    const bool bForeign = sOrgPrefix == "FO" || sOrgPrefix == "TS";
+    if (!sINN.empty() && !bForeign) AppendText(Xml, record, "oref:INN", sINN);
+    if (!sKPP.empty() && !bForeign) AppendText(Xml, record, "oref:KPP", sKPP);
     AppendText(Xml, record, "oref:FullName", sFullName);
     if (!sShortName.empty()) AppendText(Xml, record, "oref:ShortName", sShortName);
 
     // Foreign counterparties carry no Russian region; "00" means none.
     const std::string sRegionTrimmed = Trim(sRegionCode);
-    const bool bRegion = !sRegionTrimmed.empty() && sRegionTrimmed != "00" && sOrgPrefix != "FO" &&
-                         sOrgPrefix != "TS";
+    const bool bRegion = !sRegionTrimmed.empty() && sRegionTrimmed != "00" && !bForeign;
     if (!sCountryCode.empty() || !sRegionCode.empty() || !sDescription.empty()) {
         TXmlNode address = record.appendChild(Xml.createElement("oref:address"));
         if (!sCountryCode.empty()) AppendText(Xml, address, "oref:Country", sCountryCode);
-        if (bRegion) AppendText(Xml, address, "oref:RegionCode", sRegionCode);
+        if (bRegion) AppendText(Xml, address, "oref:RegionCode", sRegionTrimmed);
         if (!sDescription.empty()) AppendText(Xml, address, "oref:description", sDescription);
     }
     return true;

@@ -3,11 +3,13 @@
 #include <cstring>
 
 #include "BuilderDb.h"
+#include "DbQueries.h"
 #include "XmlCanon.h"
 #include "uCommon.h"
 #include "uDateTime.h"
 #include "uDbProvider.h"
 #include "uEgaisDocumentBuilder.h"
+#include "uText.h"
 
 using qortest::CanonicalXml;
 
@@ -39,15 +41,17 @@ INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, QUANTITY, RE
 INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, QUANTITY, REAL_QUANTITY, INFORM1_ID, INFORM2_ID) VALUES (31, 3, 1, 12, 10, 1, 2);
 INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, QUANTITY, REAL_QUANTITY, INFORM1_ID, INFORM2_ID) VALUES (71, 7, 1, 1, 1, 1, NULL);
 
-INSERT INTO RG_EGAIS_DOC_MARKS (ID, EGAIS_DOC_HEAD_ID, EGAIS_DOC_TABLE_ID, MARK_CODE, CHECKED) VALUES (103, 1, 11, 'MARK-103', 0);
-INSERT INTO RG_EGAIS_DOC_MARKS (ID, EGAIS_DOC_HEAD_ID, EGAIS_DOC_TABLE_ID, MARK_CODE, CHECKED) VALUES (102, 1, 11, 'MARK-102', 1);
-INSERT INTO RG_EGAIS_DOC_MARKS (ID, EGAIS_DOC_HEAD_ID, EGAIS_DOC_TABLE_ID, MARK_CODE, CHECKED) VALUES (101, 1, 11, 'MARK-101', 0);
-INSERT INTO RG_EGAIS_DOC_MARKS (ID, EGAIS_DOC_HEAD_ID, EGAIS_DOC_TABLE_ID, MARK_CODE, CHECKED) VALUES (104, 1, 12, 'MARK-104', 1);
+INSERT INTO RG_EGAIS_DOC_MARKS (ID, EGAIS_DOC_HEAD_ID, EGAIS_DOC_TABLE_ID, MARK_CODE, CHECKED) VALUES (103, 1, 11, RPAD('101102000000030524001', 150, 'K'), 0);
+INSERT INTO RG_EGAIS_DOC_MARKS (ID, EGAIS_DOC_HEAD_ID, EGAIS_DOC_TABLE_ID, MARK_CODE, CHECKED) VALUES (102, 1, 11, RPAD('101102000000020524001', 150, 'K'), 1);
+INSERT INTO RG_EGAIS_DOC_MARKS (ID, EGAIS_DOC_HEAD_ID, EGAIS_DOC_TABLE_ID, MARK_CODE, CHECKED) VALUES (101, 1, 11, RPAD('101102000000010524001', 150, 'K'), 0);
+INSERT INTO RG_EGAIS_DOC_MARKS (ID, EGAIS_DOC_HEAD_ID, EGAIS_DOC_TABLE_ID, MARK_CODE, CHECKED) VALUES (104, 1, 12, RPAD('101102000000040524001', 150, 'K'), 1);
 
 INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, WB_REG_ID, ACT_NUMBER, ACT_DATE, ACT_NOTE) VALUES
   (30, 6, 'TTN-0000000030', 'АКТ-30', '2024-03-09 08:00:00', 'Согласны & <подписано>');
 INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, WB_REG_ID) VALUES (31, 1, 'TTN-0000000031');
 INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE) VALUES (32, 6);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, WB_REG_ID, ACT_NUMBER, ACT_STATUS, ACT_NOTE) VALUES
+  (33, 6, 'TTN-0000000033', 'АКТ-33', 1, RPAD('Ёжик ', 1000, 'ёлка '));
 )";
 
 class ReceptionActDb : public qortest::BuilderDbTest {
@@ -183,12 +187,14 @@ TEST_F(ReceptionActDb, ConfirmationAndRejectionOfAPartnersAct) {
         int64_t id;
         const char *result, *number, *date, *regId, *note;
     };
+    const std::string sToday = FormatXmlDate(Now());
     const Case cases[] = {
         {dtConfirmAct, 30, "Accepted", "АКТ-30", "2024-03-09", "TTN-0000000030",
          "Согласны &amp; &lt;подписано&gt;"},
         {dtRejectAct, 30, "Rejected", "АКТ-30", "2024-03-09", "TTN-0000000030",
          "Согласны &amp; &lt;подписано&gt;"},
-        {dtConfirmAct, 32, "Accepted", "", "", "", ""},  // NULL texts are empty
+        // NULL texts are empty; a NULL date is today's, as in the reception acts.
+        {dtConfirmAct, 32, "Accepted", "", sToday.c_str(), "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(DocTypeName(c.kind) + " ID=" + std::to_string(c.id));
@@ -201,6 +207,21 @@ TEST_F(ReceptionActDb, ConfirmationAndRejectionOfAPartnersAct) {
         for (auto [mark, value] : fields)
             expected.replace(expected.find(mark), strlen(mark), value);
         EXPECT_EQ(CanonicalXml(expected), CanonicalXml(Built(c.kind, c.id)));
+    }
+}
+
+TEST_F(ReceptionActDb, LongNotesAreCutToTheSchemasLength) {
+    // The column holds 1000 characters, the act and ticket schemas take 500; a cut in
+    // the middle of a Cyrillic letter would leave the UTM an invalid UTF-8 text.
+    const std::string sFull =
+        qortest::Value("SELECT ACT_NOTE FROM RG_EGAIS_DOC_HEAD WHERE ID = 33").AsString();
+    ASSERT_EQ(Utf8Length(sFull), 1000u);
+    for (TDocType kind : {dtReceptionAct, dtReceptionActV2, dtReceptionActV4, dtConfirmAct}) {
+        SCOPED_TRACE(DocTypeName(kind));
+        TXmlDocument doc = LoadXmlFrom(Built(kind, 33));
+        const std::string sNote = Named(doc, "Note").text();
+        EXPECT_EQ(Utf8Length(sNote), 500u);
+        EXPECT_EQ(sNote, Utf8Left(sFull, 500));
     }
 }
 

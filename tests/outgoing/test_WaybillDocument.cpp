@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "BuilderDb.h"
+#include "DbQueries.h"
 #include "XmlCanon.h"
 #include "uCommon.h"
 #include "uDbProvider.h"
 #include "uEgaisDocumentBuilder.h"
+#include "uText.h"
 
 using qortest::CanonicalXml;
 
@@ -38,6 +40,15 @@ INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY,
 INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY, DESCRIPTION) VALUES
   (12, '  ', '7712121212', '771201001', 'Пустой ид', '643', 'Москва');
 
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY, REGION_CODE, DESCRIPTION, TYPE_PREFIX) VALUES
+  (13, '050000000013', '600900114077', '600901001', 'ОАО Минск Кристалл', '112', '77', 'Минск', 'TS');
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY, REGION_CODE, DESCRIPTION) VALUES
+  (14, '030000000014', '7714141414', '771401001', 'ООО Старая карточка', '643', ' 77', 'Москва');
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY, REGION_CODE, DESCRIPTION) VALUES
+  (15, '030000000015', '7715151515', '771501001', 'ООО Без региона', '643', ' 00', 'Москва');
+INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, COUNTRY, REGION_CODE, DESCRIPTION) VALUES
+  (16, '040000000016', NULL, NULL, 'Vinos Lopez S.A.', '724', NULL, '  ');
+
 INSERT INTO S_EGAIS_PRODUCT (ID, FULL_NAME, SHORT_NAME, ALC_CODE, CAPACITY, ALC_VOLUME, V_CODE, PRODUCER, IMPORTER) VALUES
   (1, 'Водка "Столичная" 0,5 л', 'Столичная', '0000000000012345678', 0.5, 40, '200', 1, NULL);
 INSERT INTO S_EGAIS_PRODUCT (ID, FULL_NAME, SHORT_NAME, ALC_CODE, CAPACITY, ALC_VOLUME, V_CODE, PRODUCER, IMPORTER) VALUES
@@ -63,11 +74,13 @@ INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUC
   (12, 1, 2, 2, 2.125, 0.1, '', 'П-7', 3, 4);
 INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUCT_ID, QUANTITY, PRICE, PACK, PART_NUMBER, INFORM1_ID, INFORM2_ID) VALUES
   (11, 1, 1, 1, -12, 345.5, 'P-1', NULL, 1, 2);
-INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (101, 11, RPAD('101', 150, 'A'));
+-- Marks of the schemas' amc patterns: 150-character PDF417 codes and a 68-character
+-- one; the 67-character code is below the length a waybill sends.
+INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (101, 11, RPAD('101102000000010524001', 150, 'A'));
 INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (102, 11, RPAD('102', 67, 'B'));
-INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (104, 11, RPAD('104', 150, 'C'));
-INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (103, 11, RPAD('103', 150, 'D'));
-INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (105, 12, RPAD('105', 68, 'E'));
+INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (104, 11, RPAD('101102000000040524001', 150, 'C'));
+INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (103, 11, RPAD('101102000000030524001', 150, 'D'));
+INSERT INTO RG_EGAIS_DOC_PDF417 (ID, EGAIS_DOC_TABLE_ID, MARK_CODE) VALUES (105, 12, RPAD('22N0000123456789ABCDEFG10120000000005', 68, 'E'));
 
 INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE, TRAN_TYPE) VALUES (2, 7, 'WB-2', '2', 1, 7, '  ');
 INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE, TRAN_TYPE) VALUES (3, 1, 'WB-3', '3', 1, 8, '412');
@@ -87,6 +100,14 @@ INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) V
 INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE, SUPPLIER) VALUES (29, 'WB-29', '29', 1, 2, 10);
 INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (30, 'WB-30', '30', 1, 2);
 INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUCT_ID, QUANTITY, PRICE, INFORM1_ID) VALUES (301, 30, 1, 4, 1, 1, 3);
+
+INSERT INTO S_EGAIS_PRODUCT (ID, FULL_NAME, ALC_CODE, CAPACITY, ALC_VOLUME, V_CODE, PRODUCER) VALUES
+  (5, 'Водка "Кристалл"', '0000000000000000005', 0.7, 40, '200', 13);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_TYPE, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE, UNIT_TYPE, TRAN_CAR, BASE, NOTE) VALUES
+  (31, 1, 'WB-31', '31', 1, 14, NULL, NULL, RPAD('Договор ', 1000, 'ёж'), RPAD('Самовывоз ', 1000, 'ёлка '));
+INSERT INTO RG_EGAIS_DOC_TABLE (ID, EGAIS_DOC_HEAD_ID, POSITION_ID, EGAIS_PRODUCT_ID, QUANTITY, PRICE, INFORM1_ID, INFORM2_ID) VALUES (311, 31, 1, 5, 1, 1, 3, 4);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (32, 'WB-32', '32', 1, 15);
+INSERT INTO RG_EGAIS_DOC_HEAD (ID, UTM_DOC_ID, DOC_NUMBER, SHIPPER, CONSIGNEE) VALUES (33, 'WB-33', '33', 16, 2);
 )";
 
 class WaybillDb : public qortest::BuilderDbTest {
@@ -155,16 +176,19 @@ TEST_F(WaybillDb, OwnershipChangeAndTransportTypeByVersion) {
         const char* changeOwnership;
         const char* tranType;
         const char* type;
+        const char* car;  // v4: left out when the consignee collects the goods
     };
     const Case cases[] = {
-        {1, dtOutgoingWayBillV4, "IsChange", "413", "WBInvoiceFromMe"},
-        {2, dtOutgoingWayBillV4, "NotChange", "413",
-         "WBReturnFromMe"},                                            // INNs equal after trimming
-        {3, dtOutgoingWayBillV4, "<none>", "412", "WBInvoiceFromMe"},  // consignee without INN
-        {4, dtOutgoingWayBillV4, "NotChange", "413", "WBInvoiceFromMe"},  // both empty
-        {2, dtOutgoingWayBillV3, "<none>", "<none>", "WBReturnFromMe"},
-        {1, dtOutgoingWaybillV2, "<none>", "<none>", "WBInvoiceFromMe"},
-        {3, dtOutgoingWaybillV2, "<none>", "412", "WBInvoiceFromMe"},
+        {1, dtOutgoingWayBillV4, "IsChange", "413", "WBInvoiceFromMe", "А123ВС77"},
+        {2, dtOutgoingWayBillV4, "NotChange", "413", "WBReturnFromMe",
+         "<none>"},  // INNs equal after trimming
+        // A consignee without INN (a foreign one): the v4 schema still requires the
+        // element, and nothing tells EGAIS of a change.
+        {3, dtOutgoingWayBillV4, "NotChange", "412", "WBInvoiceFromMe", "<none>"},
+        {4, dtOutgoingWayBillV4, "NotChange", "413", "WBInvoiceFromMe", "<none>"},  // both empty
+        {2, dtOutgoingWayBillV3, "<none>", "<none>", "WBReturnFromMe", "<none>"},
+        {1, dtOutgoingWaybillV2, "<none>", "<none>", "WBInvoiceFromMe", "<none>"},
+        {3, dtOutgoingWaybillV2, "<none>", "412", "WBInvoiceFromMe", "<none>"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(DocTypeName(c.kind) + " ID=" + std::to_string(c.id));
@@ -173,6 +197,7 @@ TEST_F(WaybillDb, OwnershipChangeAndTransportTypeByVersion) {
         EXPECT_EQ(TextOf(doc, "ChangeOwnership"), c.changeOwnership);
         EXPECT_EQ(TextOf(doc, "TRAN_TYPE"), c.tranType);
         EXPECT_EQ(TextOf(doc, "Type"), c.type);
+        EXPECT_EQ(TextOf(doc, "TRANSPORT_REGNUMBER"), c.car);
     }
 }
 
@@ -204,6 +229,17 @@ TEST_F(WaybillDb, MissingDataGivesTheBuildersOwnErrors) {
         {28, dtOutgoingWaybill, "Consignees ClientRegId is Empty"},
         {29, dtOutgoingWaybill, "Suppliers ClientRegId is empty"},
         {30, dtOutgoingWaybill, "Importer ClientRegId is empty"},
+        // Cards the UTM would refuse: a Russian one without region, a foreign one
+        // without address.
+        {32, dtOutgoingWayBillV4,
+         "В карточке контрагента \"ООО Без региона\" (030000000015) не указан код региона: "
+         "УТМ не примет документ."},
+        {32, dtOutgoingWaybillV2,
+         "В карточке контрагента \"ООО Без региона\" (030000000015) не указан код региона: "
+         "УТМ не примет документ."},
+        {33, dtOutgoingWayBillV3,
+         "В карточке контрагента \"Vinos Lopez S.A.\" (040000000016) не указаны страна или "
+         "адрес: УТМ не примет документ."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(DocTypeName(c.kind) + " ID=" + std::to_string(c.id));
@@ -230,6 +266,33 @@ TEST_F(WaybillDb, OneBuilderGivesIndependentDocuments) {
     EXPECT_EQ(TextOf(second, "Identity"), "WB-2");
     EXPECT_EQ(first.selectNodes("//*[local-name()='Position']").length(), 2);
     EXPECT_EQ(second.selectNodes("//*[local-name()='Position']").length(), 0);
+}
+
+TEST_F(WaybillDb, CardValuesAreWrittenAsTheSchemasTakeThem) {
+    // Head 31: a consignee card with a padded region, a producer whose card says TS but
+    // keeps Russian numbers, no unit type, notes of 1000 Cyrillic characters.
+    const std::string sNote =
+        qortest::Value("SELECT NOTE FROM RG_EGAIS_DOC_HEAD WHERE ID = 31").AsString();
+    const std::string sBase =
+        qortest::Value("SELECT BASE FROM RG_EGAIS_DOC_HEAD WHERE ID = 31").AsString();
+    for (TDocType kind : {dtOutgoingWaybill, dtOutgoingWaybillV2, dtOutgoingWayBillV4}) {
+        SCOPED_TRACE(DocTypeName(kind));
+        TDocBuilder builder;
+        TXmlDocument doc = LoadXmlFrom(builder.BuildDocumentFromDb(kind, 31).xml());
+        EXPECT_EQ(TextOf(doc, "Note"), Utf8Left(sNote, 200));
+        EXPECT_EQ(TextOf(doc, "Base"), Utf8Left(sBase, 200));
+        TXmlNode region =
+            doc.selectSingleNode("//*[local-name()='Consignee']//*[local-name()='RegionCode']");
+        ASSERT_TRUE(region);
+        EXPECT_EQ(region.text(), "77");
+        if (kind == dtOutgoingWaybill) {
+            EXPECT_EQ(TextOf(doc, "UnitType"), "Packed");  // required there
+            continue;
+        }
+        EXPECT_TRUE(doc.selectSingleNode("//*[local-name()='Producer']/*[local-name()='TS']"));
+        EXPECT_FALSE(doc.selectSingleNode(
+            "//*[local-name()='Producer']/*/*[local-name()='INN' or local-name()='KPP']"));
+    }
 }
 
 }  // namespace

@@ -105,6 +105,24 @@ TEST_F(WaybillJob, MissingDataClosesTheRequestAsFailedWithoutPosting) {
     EXPECT_EQ(1, Complete(10));
 }
 
+TEST_F(WaybillJob, ACounterpartyCardTheUtmWouldRefuseClosesTheRequestAsFailed) {
+    // The consignee's card lost its region: the UTM would refuse the document, and the
+    // shop would learn it only from a ticket hours later.
+    AddWaybill(1);
+    TQueryPtr q = NewQuery(TTxMode::Short);
+    q->SetSQL("UPDATE S_EGAIS_COUNTERPART SET REGION_CODE = ' ' WHERE ID = 2");
+    q->ExecQuery();
+    AddRequest(10, 1, 6);
+    Run();
+    EXPECT_TRUE(Utm.Posted().empty());
+    EXPECT_EQ("-1", Reply(10, 6, "RESULT_CODE"));
+    EXPECT_EQ(
+        "В карточке контрагента \"АО «Лютик»\" (030000654321) не указан код региона: УТМ не "
+        "примет документ.",
+        Reply(10, 6));
+    EXPECT_EQ(1, Complete(10));
+}
+
 // What the UTM answers and how the request ends.
 struct AnswerCase {
     const char* Name;
