@@ -15,21 +15,13 @@ namespace {
 using qortest::Value;
 using qortest::WaitUntil;
 
-// The back office's rows carry their own IDs; what the program adds comes after them.
-constexpr const char* kGenerators = R"(
-SET GENERATOR GEN_S_EGAIS_COUNTERPART_ID TO 1000;
-SET GENERATOR GEN_S_EGAIS_PRODUCT_ID TO 1000;
-SET GENERATOR GEN_S_EGAIS_INFORMS_ID TO 1000;
-SET GENERATOR GEN_RG_EGAIS_DOC_HEAD_ID TO 1000;
-SET GENERATOR GEN_RG_EGAIS_DOC_TABLE_ID TO 1000;
-)";
-
 // The incoming road of the built program: the back office and the program meet on the
 // local server, the UTM runs in the test's own process.
 class IncomingRoad : public ::testing::Test {
 protected:
     IncomingRoad()
-        : Db(qortest::FbLocation::Server, std::string(qortest::kWaybillBaseSql) + kGenerators) {}
+        : Db(qortest::FbLocation::Server,
+             std::string(qortest::kWaybillBaseSql) + qortest::kGeneratorsAfterBackOffice) {}
 
     qortest::ProviderDb Db;
     qortest::EmulatedUtm Utm;

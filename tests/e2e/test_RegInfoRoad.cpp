@@ -16,15 +16,6 @@ namespace {
 using qortest::Value;
 using qortest::WaitUntil;
 
-// The back office's rows carry their own IDs; what the program adds comes after them.
-constexpr const char* kGenerators = R"(
-SET GENERATOR GEN_S_EGAIS_COUNTERPART_ID TO 1000;
-SET GENERATOR GEN_S_EGAIS_PRODUCT_ID TO 1000;
-SET GENERATOR GEN_S_EGAIS_INFORMS_ID TO 1000;
-SET GENERATOR GEN_RG_EGAIS_DOC_HEAD_ID TO 1000;
-SET GENERATOR GEN_RG_EGAIS_DOC_TABLE_ID TO 1000;
-)";
-
 // A supplier's document addressed to us.
 std::string ToUs(const std::string& sFixture) {
     std::string s =
@@ -42,7 +33,8 @@ std::string TextIn(const TXmlDocument& doc, const std::string& sLocalName) {
 class RegInfoRoad : public ::testing::Test {
 protected:
     RegInfoRoad()
-        : Db(qortest::FbLocation::Server, std::string(qortest::kWaybillBaseSql) + kGenerators) {}
+        : Db(qortest::FbLocation::Server,
+             std::string(qortest::kWaybillBaseSql) + qortest::kGeneratorsAfterBackOffice) {}
 
     qortest::ProviderDb Db;
     qortest::EmulatedUtm Utm;

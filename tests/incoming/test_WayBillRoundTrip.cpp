@@ -120,16 +120,7 @@ TEST(IncomingFixtures, ValidateAgainstTheSchemas) {
     if (!schema)
         GTEST_SKIP() << "EGAIS schemas not found in " << qortest::XsdDir().string()
                      << " (set QOR_XSD_DIR)";
-    const auto dir = qortest::SourceDir() / "tests/incoming/fixtures";
-    int iFiles = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        if (entry.path().extension() != ".xml") continue;
-        SCOPED_TRACE(entry.path().filename().string());
-        ++iFiles;
-        const std::vector<std::string> errors = schema->Validate(qortest::ReadFile(entry.path()));
-        EXPECT_TRUE(errors.empty()) << qortest::JoinLines(errors);
-    }
-    EXPECT_GT(iFiles, 0) << "no fixtures in " << dir;
+    qortest::ExpectFolderValid(*schema, qortest::SourceDir() / "tests/incoming/fixtures");
 }
 
 }  // namespace

@@ -10,6 +10,15 @@ inline constexpr const char* kOurFsrarId = "030000123456";
 
 // Counterparties 1 (us, the shipper) and 2 (the consignee), product 1 with informs 1
 // (Form A) and 2 (Form B).
+// The back office's rows carry their own IDs; what the program adds comes after them.
+inline constexpr const char* kGeneratorsAfterBackOffice = R"(
+SET GENERATOR GEN_S_EGAIS_COUNTERPART_ID TO 1000;
+SET GENERATOR GEN_S_EGAIS_PRODUCT_ID TO 1000;
+SET GENERATOR GEN_S_EGAIS_INFORMS_ID TO 1000;
+SET GENERATOR GEN_RG_EGAIS_DOC_HEAD_ID TO 1000;
+SET GENERATOR GEN_RG_EGAIS_DOC_TABLE_ID TO 1000;
+)";
+
 inline constexpr const char* kWaybillBaseSql = R"(
 INSERT INTO S_EGAIS_COUNTERPART (ID, CLIENTREG_ID, INN, KPP, FULL_NAME, SHORT_NAME, COUNTRY, REGION_CODE, DESCRIPTION) VALUES
   (1, '030000123456', '7701234567', '770101001', 'ООО "Ромашка" & <Сыны>', 'Ромашка', '643', '77', 'г. Москва, ул. Ленина, д. 1');

@@ -4,6 +4,8 @@
 #include <libxml/xmlschemas.h>
 #include <libxml/xmlversion.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -73,6 +75,18 @@ std::vector<std::string> XsdSchema::Validate(const std::string& sXml) const {
     const int rc = xmlSchemaValidateDoc(ctxt.get(), doc.get());
     if (rc != 0 && errors.empty()) errors.push_back("invalid (code " + std::to_string(rc) + ")");
     return errors;
+}
+
+void ExpectFolderValid(const XsdSchema& schema, const std::filesystem::path& dir) {
+    int iFiles = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().extension() != ".xml") continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        ++iFiles;
+        const std::vector<std::string> errors = schema.Validate(ReadFile(entry.path()));
+        EXPECT_TRUE(errors.empty()) << JoinLines(errors);
+    }
+    EXPECT_GT(iFiles, 0) << "no documents in " << dir;
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {

@@ -30,6 +30,10 @@ private:
     void* FSchema;  // xmlSchemaPtr, kept out of the header
 };
 
+// Every .xml file of the folder validates; a failure names the file and the messages.
+// An empty folder fails too, so that a moved folder is not a silent pass.
+void ExpectFolderValid(const XsdSchema& schema, const std::filesystem::path& dir);
+
 // The messages joined one per line, for a failure text.
 std::string JoinLines(const std::vector<std::string>& lines);
 
