@@ -73,6 +73,20 @@ std::string XPathLiteral(const std::string& sText) {
     return s + ")";
 }
 
+namespace {
+
+// A document's text in an error message: a whole 50 MB document made a 50 MB log entry,
+// so only the first kilobyte is kept, cut between characters, with the full size.
+std::string Excerpt(const std::string& sText) {
+    constexpr size_t kMax = 1024;
+    if (sText.size() <= kMax) return sText;
+    size_t end = kMax;
+    while (end > 0 && (static_cast<unsigned char>(sText[end]) & 0xC0) == 0x80) --end;
+    return sText.substr(0, end) + "... (" + std::to_string(sText.size()) + " bytes)";
+}
+
+}  // namespace
+
 TXmlDocument LoadXmlFrom(const std::string& AText) {
     TXmlDocument doc = TXmlDocument::Create();
     doc.setProperty("SelectionLanguage", "XPath");
@@ -84,10 +98,11 @@ TXmlDocument LoadXmlFrom(const std::string& AText) {
     doc.setValidateOnParse(true);
     if (!bLoaded) {
         const TXmlParseError& e = doc.parseError();
-        throw EXmlException("Ошибка создания XML: " + std::to_string(e.errorCode) + "\r\n" +
-                            "Описание ошибки: " + e.reason + "\r\n" + "Строка: " +
-                            std::to_string(e.line) + ", Позиция: " + std::to_string(e.linepos) +
-                            "Исходный текст: " + e.srcText + "\r\n" + "XML текст:\r\n" + AText);
+        throw EXmlException(
+            "Ошибка создания XML: " + std::to_string(e.errorCode) + "\r\n" +
+            "Описание ошибки: " + e.reason + "\r\n" + "Строка: " + std::to_string(e.line) +
+            ", Позиция: " + std::to_string(e.linepos) + "Исходный текст: " + Excerpt(e.srcText) +
+            "\r\n" + "XML текст:\r\n" + Excerpt(AText));
     }
     return doc;
 }

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "TestSupport.h"
+#include "uIniFile.h"
 #include "uXml.h"
 
 namespace {
@@ -60,6 +61,19 @@ TEST(LoadXmlFrom, ErrorMessageCarriesDiagnosisAndWholeText) {
     EXPECT_NE(m[4], "0");
     EXPECT_EQ(m[5], "  <b>x</c>");
     EXPECT_EQ(msg.substr(static_cast<size_t>(m.length(0))), text);  // exactly as passed
+}
+
+TEST(LoadXmlFrom, AHugeDocumentIsQuotedByItsFirstKilobyteOnly) {
+    std::string text = "<A>";
+    while (text.size() < 2'000'000)
+        text += "ёлка ";  // two-byte letters: the cut must not split one
+    text += "</B>";
+    const std::string msg = LoadError(text);
+    EXPECT_LT(msg.size(), 3000u);
+    const size_t at = msg.find("XML текст:\r\n<A>ёлка ");
+    ASSERT_NE(std::string::npos, at) << msg.substr(0, 300);
+    EXPECT_NE(std::string::npos, msg.find("... (" + std::to_string(text.size()) + " bytes)"));
+    EXPECT_TRUE(IsValidUtf8(msg));
 }
 
 TEST(LoadXmlFrom, StreamKeepsCyrillic) {
