@@ -121,6 +121,7 @@ void MergeIniSettings(TIniFile& ini) {
     MergeSettingKey(ini, "UTM_PORT", "", "8080");
     MergeSettingKey(ini, "CYCLE_TIME", "", "8080");
     MergeSettingKey(ini, "UtmPostTimeout", "", "120");
+    MergeSettingKey(ini, "MaxDocumentSizeMb", "", "64");
     // An absent LOG_LEVEL reads as "Error" and so overrides the database; only a key
     // present but blank lets the database value through.
     MergeSettingKey(ini, "LOG_LEVEL", "Error", "DEBUG");
@@ -179,15 +180,26 @@ std::string GetUtmPort() {
     return GetSettingProperty("UTM_PORT").value_or("8080");
 }
 
+namespace {
+
+// A setting that is a positive whole number up to iMax; iDefault otherwise.
+uint32_t PositiveSetting(const std::string& sKey, uint32_t iDefault, uint32_t iMax) {
+    const std::string text = Trim(GetSettingProperty(sKey).value_or(""));
+    uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > iMax)
+        return iDefault;
+    return value;
+}
+
+}  // namespace
+
 uint32_t GetUtmPostTimeoutMs() {
-    constexpr uint32_t kDefaultSeconds = 120;
-    const std::string text = Trim(GetSettingProperty("UtmPostTimeout").value_or(""));
-    uint32_t seconds = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-    if (ec != std::errc() || end != text.data() + text.size() || seconds == 0 ||
-        seconds > 24 * 3600)
-        seconds = kDefaultSeconds;
-    return seconds * 1000;
+    return PositiveSetting("UtmPostTimeout", 120, 24 * 3600) * 1000;
+}
+
+uint64_t GetMaxDocumentSizeBytes() {
+    return uint64_t(PositiveSetting("MaxDocumentSizeMb", 64, 4096)) * 1024 * 1024;
 }
 
 void UpdateLogParams() {

@@ -123,6 +123,9 @@ std::string GetUtmPort();
 // How long a post to the UTM may take before it is given up: UtmPostTimeout seconds
 // (QOR_SETTINGS), 120 when absent or not a positive whole number.
 uint32_t GetUtmPostTimeoutMs();
+// The largest document taken from the UTM: MaxDocumentSizeMb megabytes (QOR_SETTINGS),
+// 64 when absent or not a positive whole number.
+uint64_t GetMaxDocumentSizeBytes();
 // Applies LOG_LEVEL to the log when the setting is present.
 void UpdateLogParams();
 

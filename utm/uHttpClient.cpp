@@ -133,6 +133,7 @@ std::string THttpClient::Perform(Request& r) {
         SetOpt(h, CURLOPT_HTTPHEADER, headers.get());
     }
     if (r.Method == "POST" && FPostTimeout) SetOpt(h, CURLOPT_TIMEOUT_MS, long(FPostTimeout));
+    if (FMaxAnswerSize) SetOpt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(FMaxAnswerSize));
     if (r.Method == "POST") {
         SetOpt(h, CURLOPT_MIMEPOST, r.Mime);
     } else if (r.Method == "DELETE") {
@@ -181,6 +182,9 @@ std::string THttpClient::Perform(Request& r) {
     long code = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
     if (failure.empty() && !done) failure = "the transfer did not finish";
+    if (failure.empty() && result == CURLE_FILESIZE_EXCEEDED)
+        throw EHttpAnswerTooLarge("the answer of " + r.Url + " is larger than " +
+                                  std::to_string(FMaxAnswerSize) + " bytes");
     if (failure.empty() && result != CURLE_OK) failure = curl_easy_strerror(result);
     if (!failure.empty()) {
         if (code >= 200 && code <= 299) {

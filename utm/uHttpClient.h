@@ -29,6 +29,13 @@ private:
 // No answer: the peer cannot be reached, the connection broke or a time-out passed.
 QOR_DECLARE_EXCEPTION(EHttpConnectionError, Exception)
 
+// The answer is larger than the client takes (SetMaxAnswerSize).
+class EHttpAnswerTooLarge : public EHttpConnectionError {
+public:
+    using EHttpConnectionError::EHttpConnectionError;
+    const char* ClassName() const override { return "EHttpAnswerTooLarge"; }
+};
+
 // The peer answered with a success status, then the rest of its answer was lost (the
 // connection broke, a time-out passed). For a post the peer has taken the request.
 class EHttpAnswerCut : public EHttpConnectionError {
@@ -59,6 +66,9 @@ public:
     // The longest a post may take from start to answer, 0: no limit. A UTM that takes a
     // document and never answers must not hold a job for its whole run.
     void SetPostTimeout(uint32_t ms) { FPostTimeout = ms; }
+    // The largest answer taken, in bytes, 0: any; a larger one raises EHttpAnswerTooLarge
+    // before or while it arrives, so that one huge document cannot exhaust the memory.
+    void SetMaxAnswerSize(uint64_t bytes) { FMaxAnswerSize = bytes; }
     uint32_t ReadTimeout() const { return FReadTimeout; }
     void SetAcceptCharset(std::string value) { FAcceptCharset = std::move(value); }
     const std::string& AcceptCharset() const { return FAcceptCharset; }
@@ -84,6 +94,7 @@ private:
     uint32_t FConnectTimeout = 0;  // 0: libcurl's default
     uint32_t FReadTimeout = 0;     // 0: no limit
     uint32_t FPostTimeout = 0;     // 0: no limit
+    uint64_t FMaxAnswerSize = 0;   // 0: no limit
     std::string FAcceptCharset;
     TProgress FOnProgress;
     int FResponseCode = -1;

@@ -113,6 +113,11 @@ bool TIncomingReader::ReadOne(const TXmlNode& entry) {
         } catch (const EHttpProtocolException& e) {
             FetchFailed(url, e);
             return true;
+        } catch (const EHttpAnswerTooLarge& e) {
+            // It stays in the UTM for the operator; the documents after it are read.
+            Logger().Error(std::string(FJob.ClassName()) + ": документ " + url +
+                           " не принят: " + e.what());
+            return true;
         }
         return Take({url, entry, LoadXmlFrom(body)}) != THandled::Last;
     } catch (const EQorJobAbort&) {

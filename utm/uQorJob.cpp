@@ -118,6 +118,7 @@ void TQorHttpJob::DoBefore() {
     FHttp->SetConnectTimeout(ConnectTimeoutFor(FLimitJobRunningTime));
     FHttp->SetAcceptCharset("UTF-8");
     FHttp->SetPostTimeout(GetUtmPostTimeoutMs());
+    FHttp->SetMaxAnswerSize(GetMaxDocumentSizeBytes());
 }
 
 void TQorHttpJob::CheckForAbort() {

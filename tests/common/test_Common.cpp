@@ -106,6 +106,18 @@ TEST_F(SettingsTest, UtmPostTimeoutIsWholeSecondsAndFallsBackTo120) {
     }
 }
 
+TEST_F(SettingsTest, MaxDocumentSizeIsWholeMegabytesAndFallsBackTo64) {
+    EXPECT_EQ(64ull << 20, GetMaxDocumentSizeBytes()) << "absent";
+    const std::pair<const char*, uint64_t> cases[] = {
+        {"1", 1ull << 20},   {"512", 512ull << 20}, {"0", 64ull << 20},
+        {"-1", 64ull << 20}, {"big", 64ull << 20},  {"99999", 64ull << 20},
+    };
+    for (const auto& [text, bytes] : cases) {
+        SetSettingProperty("MaxDocumentSizeMb", text);
+        EXPECT_EQ(bytes, GetMaxDocumentSizeBytes()) << "'" << text << "'";
+    }
+}
+
 // The .ini half of loading, over lines that stand for the database rows.
 class IniMergeTest : public SettingsTest {
 protected:

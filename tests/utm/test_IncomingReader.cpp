@@ -191,6 +191,19 @@ TEST_F(IncomingReader, RecordedAddressesArePassedOverAndHandleCanEndTheReading) 
     EXPECT_EQ((std::vector<std::string>{urls[0], urls[1]}), RecordedLinks());
 }
 
+TEST_F(IncomingReader, ADocumentOverTheSizeLimitStaysInTheUtmWithAnErrorLine) {
+    SetSettingProperty("MaxDocumentSizeMb", "1");
+    const std::string big = Utm.PlaceIncoming("Test", "<a>" + std::string(2 << 20, 'x') + "</a>");
+    const std::string small = Utm.PlaceIncoming("Test", "<b/>");
+    TTestReader reader(Job);
+    ReadAll(reader);
+    EXPECT_EQ(std::vector<std::string>{small}, reader.Handled);
+    EXPECT_EQ(std::vector<std::string>{small}, RecordedLinks());
+    EXPECT_NE(std::string::npos,
+              Log().find("] error root  - TTestJob: документ " + big + " не принят: "))
+        << Log();
+}
+
 TEST_F(IncomingReader, AnErrorSkipsOneDocumentOrEndsTheRunAsThePolicySays) {
     struct Case {
         const char* Name;
