@@ -124,7 +124,8 @@ bool TIncomingReader::ReadOne(const TXmlNode& entry) {
         throw;
     } catch (const std::exception& e) {
         if (IsConnectionLostError(e) || OnError(e) == TOnError::EndRun) throw;
-        Logger().Debug(FJob.ClassName(), e);
+        // The operator sees every document that is left in the UTM, and why.
+        Logger().Error(std::string(FJob.ClassName()) + ": документ " + url + " не принят", e);
         return true;
     }
 }

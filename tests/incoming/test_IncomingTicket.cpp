@@ -194,7 +194,8 @@ TEST_F(IncomingTicket, AnUnreadableTicketStaysAndTheTicketsAfterItAreStillRead) 
     EXPECT_EQ("16|10|1|ok\n", Replies());
     EXPECT_EQ(std::vector<std::string>{url}, RecordedLinks());
     EXPECT_EQ((std::vector<std::string>{broken, url}), Utm.IncomingUrls());
-    EXPECT_NE(std::string::npos, Log().find("TEgaisIncomingTicketJob\r\n(EXmlException"));
+    EXPECT_NE(std::string::npos, Log().find("] error root  - TEgaisIncomingTicketJob: документ " +
+                                            broken + " не принят\r\n(EXmlException"));
 }
 
 TEST(TicketJob, AddressesSortByTheirLastNumber) {

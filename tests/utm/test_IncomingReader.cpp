@@ -240,7 +240,9 @@ TEST_F(IncomingReader, AnErrorSkipsOneDocumentOrEndsTheRunAsThePolicySays) {
         const size_t iLogFrom = Log().size();
         if (c.Skips) {
             ReadAll(reader);
-            EXPECT_NE(std::string::npos, Log().find("TTestJob", iLogFrom));
+            EXPECT_NE(
+                std::string::npos,
+                Log().find("] error root  - TTestJob: документ " + first + " не принят", iLogFrom));
             EXPECT_EQ(second + "\n", Rows());
             EXPECT_EQ(std::vector<std::string>{second}, RecordedLinks());
         } else {
