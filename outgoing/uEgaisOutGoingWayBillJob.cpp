@@ -26,8 +26,8 @@ const char* const kPendingWithdrawal =
 TEgaisOutGoingWayBillJob::TEgaisOutGoingWayBillJob() : TOutgoingRequestJob(kWaybillRow) {}
 
 TRequestDecision TEgaisOutGoingWayBillJob::CheckRequest(TRequestContext& ctx) {
-    TDbTransaction q3;
-    const TVariant pending = q3.Value(
+    TDbTransaction withdrawal;
+    const TVariant pending = withdrawal.Value(
         kPendingWithdrawal, {{"EGAIS_DOC_ID", ctx.DocId}, {"REQUEST_TYPE", otWithdrawTtn}});
     if (pending.IsNull()) {
         Logger().Error(Prefix() + "Составляем XML для отправки накладной с ID=" +
@@ -38,8 +38,8 @@ TRequestDecision TEgaisOutGoingWayBillJob::CheckRequest(TRequestContext& ctx) {
     Logger().Error(Prefix() + "В очереди запрос на отзыв отправляемой накладной c ID=" +
                    std::to_string(withdrawId) + "!");
     Logger().Error(Prefix() + "Отмечаем оба запроса, как выполненные.");
-    Answer(q3, {otWithdrawTtn, withdrawId, 1, "Отправка ТТН блокирована."});
-    q3.Commit();
+    Answer(withdrawal, {otWithdrawTtn, withdrawId, 1, "Отправка ТТН блокирована."});
+    withdrawal.Commit();
 
     Logger().Error(Prefix() + "Отмечаем ТТН " + std::to_string(ctx.DocId) + ", как отозванную.");
     Refuse(ctx, otSendTtn, "ТТН не отправлена, так, как в очереди есть запрос на ёё отмену.",

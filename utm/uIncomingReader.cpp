@@ -98,6 +98,11 @@ bool TIncomingReader::ReadFrom(const TIncomingList& list) {
     return true;
 }
 
+void TIncomingReader::Refused(const std::string& url, const std::exception& e) const {
+    // The operator sees every document that is left in the UTM, and why.
+    Logger().Error(std::string(FJob.ClassName()) + ": документ " + url + " не принят", e);
+}
+
 bool TIncomingReader::ReadOne(const TXmlNode& entry) {
     const std::string url = entry.text();
     if (!Takes(url)) return true;
@@ -114,9 +119,9 @@ bool TIncomingReader::ReadOne(const TXmlNode& entry) {
             FetchFailed(url, e);
             return true;
         } catch (const EHttpAnswerTooLarge& e) {
-            // It stays in the UTM for the operator; the documents after it are read.
-            Logger().Error(std::string(FJob.ClassName()) + ": документ " + url +
-                           " не принят: " + e.what());
+            // It stays in the UTM for the operator whatever the reader's policy; the
+            // documents after it are read.
+            Refused(url, e);
             return true;
         }
         return Take({url, entry, LoadXmlFrom(body)}) != THandled::Last;
@@ -124,8 +129,7 @@ bool TIncomingReader::ReadOne(const TXmlNode& entry) {
         throw;
     } catch (const std::exception& e) {
         if (IsConnectionLostError(e) || OnError(e) == TOnError::EndRun) throw;
-        // The operator sees every document that is left in the UTM, and why.
-        Logger().Error(std::string(FJob.ClassName()) + ": документ " + url + " не принят", e);
+        Refused(url, e);
         return true;
     }
 }

@@ -125,6 +125,8 @@ protected:
 private:
     // One address: false when Handle ended the reading.
     bool ReadOne(const TXmlNode& entry);
+    // The error line of a document left in the UTM.
+    void Refused(const std::string& url, const std::exception& e) const;
 
     TQorJob& FJob;
 };

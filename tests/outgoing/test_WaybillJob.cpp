@@ -93,9 +93,7 @@ TEST_F(WaybillJob, AWaybillWithAQueuedWithdrawalIsNotSent) {
 
 TEST_F(WaybillJob, MissingDataClosesTheRequestAsFailedWithoutPosting) {
     AddWaybill(1);
-    TQueryPtr q = NewQuery(TTxMode::Short);
-    q->SetSQL("UPDATE RG_EGAIS_DOC_HEAD SET UTM_DOC_ID = NULL WHERE ID = 1");
-    q->ExecQuery();
+    qortest::Exec("UPDATE RG_EGAIS_DOC_HEAD SET UTM_DOC_ID = NULL WHERE ID = 1");
     AddRequest(10, 1, 6);
     Run();
     EXPECT_TRUE(Utm.Posted().empty());
@@ -109,9 +107,7 @@ TEST_F(WaybillJob, ACounterpartyCardTheUtmWouldRefuseClosesTheRequestAsFailed) {
     // The consignee's card lost its region: the UTM would refuse the document, and the
     // shop would learn it only from a ticket hours later.
     AddWaybill(1);
-    TQueryPtr q = NewQuery(TTxMode::Short);
-    q->SetSQL("UPDATE S_EGAIS_COUNTERPART SET REGION_CODE = ' ' WHERE ID = 2");
-    q->ExecQuery();
+    qortest::Exec("UPDATE S_EGAIS_COUNTERPART SET REGION_CODE = ' ' WHERE ID = 2");
     AddRequest(10, 1, 6);
     Run();
     EXPECT_TRUE(Utm.Posted().empty());

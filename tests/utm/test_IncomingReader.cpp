@@ -199,8 +199,8 @@ TEST_F(IncomingReader, ADocumentOverTheSizeLimitStaysInTheUtmWithAnErrorLine) {
     ReadAll(reader);
     EXPECT_EQ(std::vector<std::string>{small}, reader.Handled);
     EXPECT_EQ(std::vector<std::string>{small}, RecordedLinks());
-    EXPECT_NE(std::string::npos,
-              Log().find("] error root  - TTestJob: документ " + big + " не принят: "))
+    EXPECT_NE(std::string::npos, Log().find("] error root  - TTestJob: документ " + big +
+                                            " не принят\r\n(EHttpAnswerTooLarge"))
         << Log();
 }
 
